@@ -1,0 +1,71 @@
+#include "drivers/Rotator_RC2800PX.h"
+
+#include <cstdio>
+
+#include "common/Common.h"
+
+namespace {
+constexpr size_t kMaxLine = 20;
+}  // namespace
+
+Rotator_RC2800PX::Rotator_RC2800PX() {
+  baudRate = 9600;
+  dataBits = 8;
+  stopBits = 1;
+}
+
+Rotator_RC2800PX::~Rotator_RC2800PX() { Release(); }
+
+bool Rotator_RC2800PX::DoInitialize() {
+  Write(std::string("\r"));
+  return true;  // the timer stays disarmed: this model is never polled
+}
+
+void Rotator_RC2800PX::DoRotate(int bearing) {
+  char command[16];
+  snprintf(command, sizeof command, "A%d\r", bearing);
+  Write(std::string(command));
+  LogMessage("Sending %d to RC2800PX", bearing);
+}
+
+void Rotator_RC2800PX::DoStop() { Write(std::string("S\r")); }
+
+// The reply parser. Lines end with CR; an LF is never stored, so a CR LF pair
+// ends one line. A line longer than 20 bytes is reported as bad with its 21
+// bytes before its end arrives, and the rest starts a new line.
+void Rotator_RC2800PX::DoSerial(char c) {
+  if (c == '\n') return;
+  if (c != '\r') {
+    replyLine.push_back(c);
+    if (replyLine.size() > kMaxLine) {
+      Bad(replyLine);
+      replyLine.clear();
+    }
+    return;
+  }
+  ParseLine();
+  replyLine.clear();
+}
+
+// Lines beginning with "M" are the controller's own chatter: dropped without
+// a word. A well-formed line has "A=" and the bearing, "S=" and the speed,
+// and a third field, which may be empty. A malformed line is reported with
+// its text.
+void Rotator_RC2800PX::ParseLine() {
+  if (!replyLine.empty() && replyLine[0] == 'M') return;
+  std::vector<std::string> fields = Split(replyLine, ' ');
+  if (fields.size() < 3 || fields[0].size() < 3 ||
+      fields[0].compare(0, 2, "A=") != 0 || fields[1].size() < 3 ||
+      fields[1].compare(0, 2, "S=") != 0) {
+    Bad(replyLine);
+    return;
+  }
+  Direction(ReadInt(fields[0].c_str() + 2));
+  const int speed = ReadInt(fields[1].c_str() + 2);
+  if (speed != lastSpeed) {
+    char text[256];
+    snprintf(text, sizeof text, "Rotator %s Speed %d", port.c_str(), speed);
+    ShowStatus(text);
+    lastSpeed = speed;
+  }
+}

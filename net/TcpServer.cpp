@@ -1,0 +1,261 @@
+#include "net/TcpServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "common/Common.h"
+
+namespace {
+
+// A send to a vanished peer must fail with EPIPE, not end the process.
+#if defined(MSG_NOSIGNAL)
+constexpr int kSendFlags = MSG_NOSIGNAL;
+void PrepareSocket(int) {}
+#else
+constexpr int kSendFlags = 0;
+void PrepareSocket(int fd) {
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+}
+#endif
+
+void SetCloseOnExec(int fd) {
+  int flags = fcntl(fd, F_GETFD);
+  if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+}
+
+// Waits until fd is readable or the wake pipe has a byte. Returns false when
+// woken by the pipe (or on a poll failure other than EINTR).
+bool WaitReadable(int fd, int wakeFd) {
+  for (;;) {
+    struct pollfd fds[2];
+    fds[0].fd = fd;
+    fds[0].events = POLLIN;
+    fds[0].revents = 0;
+    fds[1].fd = wakeFd;
+    fds[1].events = POLLIN;
+    fds[1].revents = 0;
+    int ready = poll(fds, wakeFd >= 0 ? 2 : 1, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (fds[1].revents != 0) return false;
+    if (fds[0].revents != 0) return true;
+  }
+}
+
+}  // namespace
+
+TcpServer::TcpServer() {
+  int fds[2];
+  if (pipe(fds) == 0) {
+    wakeRead = fds[0];
+    wakeWrite = fds[1];
+    SetCloseOnExec(wakeRead);
+    SetCloseOnExec(wakeWrite);
+    fcntl(wakeRead, F_SETFL, fcntl(wakeRead, F_GETFL) | O_NONBLOCK);
+    fcntl(wakeWrite, F_SETFL, fcntl(wakeWrite, F_GETFL) | O_NONBLOCK);
+  }
+}
+
+TcpServer::~TcpServer() {
+  Stop();
+  if (wakeRead >= 0) close(wakeRead);
+  if (wakeWrite >= 0) close(wakeWrite);
+}
+
+bool TcpServer::Start(std::function<void(const std::string&)> commandCallback,
+                      std::function<void()> disconnectCallback) {
+  Stop();
+
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) {
+    LogError("Unable to create listener socket");
+    return false;
+  }
+  SetCloseOnExec(fd);
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+
+  struct sockaddr_in address;
+  memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(zeva::kTcpPort);
+  if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) !=
+      0) {
+    LogError("Unable to bind listener on port %d", zeva::kTcpPort);
+    close(fd);
+    return false;
+  }
+  if (listen(fd, 4) != 0) {
+    LogError("Unable to listen on port %d", zeva::kTcpPort);
+    close(fd);
+    return false;
+  }
+
+  onCommand = std::move(commandCallback);
+  onDisconnect = std::move(disconnectCallback);
+
+  // Drain a wake-up left by an earlier Stop.
+  char drain[64];
+  while (wakeRead >= 0 && read(wakeRead, drain, sizeof drain) > 0) {
+  }
+  {
+    std::lock_guard<std::mutex> lock(clientMutex);
+    listenFd = fd;
+  }
+  running.store(true, std::memory_order_release);
+  acceptThread = std::thread(&TcpServer::AcceptLoop, this);
+  return true;
+}
+
+void TcpServer::Stop() {
+  if (!running.exchange(false, std::memory_order_acq_rel)) return;
+
+  if (wakeWrite >= 0) {
+    char byte = 1;
+    ssize_t ignored = write(wakeWrite, &byte, 1);
+    (void)ignored;
+  }
+  {
+    std::lock_guard<std::mutex> lock(clientMutex);
+    CloseClientLocked();
+  }
+  // The listening socket is closed only once the accept thread has left it,
+  // so the thread never polls a closed (or reused) descriptor.
+  if (acceptThread.joinable()) acceptThread.join();
+  {
+    std::lock_guard<std::mutex> lock(clientMutex);
+    if (listenFd >= 0) {
+      close(listenFd);
+      listenFd = -1;
+    }
+    CloseClientLocked();  // a client accepted just before the thread left
+  }
+  if (clientThread.joinable()) clientThread.join();
+}
+
+void TcpServer::CloseClientLocked() {
+  if (clientFd < 0) return;
+  // Ends the connection at once: the peer sees it closed, and a reader
+  // blocked in recv on this socket wakes on every platform (close alone does
+  // not wake it on Linux). The descriptor itself is released by the reader
+  // thread that owns it, when it leaves, so its number cannot be reused for
+  // a newer client while the old reader may still receive on it.
+  shutdown(clientFd, SHUT_RDWR);
+  clientFd = -1;
+}
+
+void TcpServer::Write(const std::string& text) {
+  std::lock_guard<std::mutex> lock(clientMutex);
+  if (clientFd < 0) return;
+  ssize_t sent = send(clientFd, text.data(), text.size(), kSendFlags);
+  if (sent > 0) return;
+  LogError("Network write failed");
+  CloseClientLocked();
+}
+
+void TcpServer::AcceptLoop() {
+  while (running.load(std::memory_order_acquire)) {
+    bool readable = WaitReadable(listenFd, wakeRead);
+    if (!running.load(std::memory_order_acquire)) return;
+    if (!readable) continue;
+
+    struct sockaddr_in peer;
+    socklen_t peerLength = sizeof peer;
+    int socket =
+        accept(listenFd, reinterpret_cast<struct sockaddr*>(&peer), &peerLength);
+    if (!running.load(std::memory_order_acquire)) {
+      if (socket >= 0) close(socket);
+      return;
+    }
+    if (socket < 0) {
+      // Out of descriptors or memory: pause briefly instead of spinning.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS ||
+          errno == ENOMEM)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    SetCloseOnExec(socket);
+    PrepareSocket(socket);
+
+    char address[64] = "";
+    inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    LogMessage("Connected to %s", address);
+
+    {
+      std::lock_guard<std::mutex> lock(clientMutex);
+      if (clientFd >= 0) {
+        LogMessage("Closing previous client connection");
+        CloseClientLocked();
+      }
+      clientFd = socket;
+    }
+    if (clientThread.joinable()) clientThread.join();
+    clientThread = std::thread(&TcpServer::ClientReadLoop, this, socket);
+  }
+}
+
+void TcpServer::ClientReadLoop(int socket) {
+  std::string pending;
+  bool discarding = false;  // dropping an over-long line up to its CR
+  char buffer[1024];
+
+  while (running.load(std::memory_order_acquire)) {
+    ssize_t received = recv(socket, buffer, sizeof buffer, 0);
+    if (received <= 0) {
+      if (received < 0 && errno == EINTR) continue;
+      break;
+    }
+    const char* chunk = buffer;
+    size_t size = static_cast<size_t>(received);
+    while (size > 0) {
+      const char* cr = static_cast<const char*>(memchr(chunk, '\r', size));
+      size_t take = cr ? static_cast<size_t>(cr - chunk) : size;
+      if (!discarding) {
+        pending.append(chunk, take);
+        if (pending.size() > kMaxPendingBytes) {
+          LogMessage("Discarding client text of more than %zu bytes without a "
+                     "carriage return",
+                     kMaxPendingBytes);
+          pending.clear();
+          discarding = true;
+        }
+      }
+      if (!cr) break;
+      chunk = cr + 1;
+      size -= take + 1;
+      if (discarding) {
+        discarding = false;  // the over-long line ends here
+        continue;
+      }
+      std::string line;
+      line.swap(pending);
+      if (!line.empty() && line.back() == '\n') line.pop_back();
+      if (!line.empty() && onCommand) onCommand(line);
+    }
+  }
+
+  bool lost;
+  {
+    std::lock_guard<std::mutex> lock(clientMutex);
+    // Otherwise stopped, replaced by a newer client, or dropped by a failed
+    // write: the connection ends silently.
+    lost = (clientFd == socket) && running.load(std::memory_order_acquire);
+    if (clientFd == socket) CloseClientLocked();
+  }
+  close(socket);
+  if (!lost) return;
+  LogMessage("Lost client connection");
+  if (onDisconnect) onDisconnect();
+}

@@ -1,0 +1,69 @@
+// TcpServer is the daemon's only network endpoint. It listens on TCP port
+// 13020 on all IPv4 addresses, serves one client at a time (a newer client
+// replaces the older), cuts the client's bytes into lines ended by a carriage
+// return and hands each line to the command callback. It tells the
+// disconnect callback when its reader loses the client, and lets any thread
+// send text to the client.
+//
+// Ownership: RotatorController owns the one server. The callbacks capture
+// only the controller's address.
+//
+// Threads: Start and Stop come from the main thread; the accept thread and
+// the client reader thread are the server's own; Write may be called from
+// any thread. Both callbacks run on the client reader thread only. Stop must
+// not be called from the server's own threads (it joins them).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class TcpServer {
+ public:
+  // Text received without a carriage return is bounded: past this many bytes
+  // the line is discarded up to its carriage return, with one log line.
+  static constexpr size_t kMaxPendingBytes = 4096;
+
+  TcpServer();
+  ~TcpServer();
+  TcpServer(const TcpServer&) = delete;
+  TcpServer& operator=(const TcpServer&) = delete;
+
+  bool Start(std::function<void(const std::string&)> onCommand,
+             std::function<void()> onDisconnect);
+  void Stop();
+
+  // Sends text to the current client, if any, in one send under the client
+  // lock. A failed send logs "Network write failed" and drops the client.
+  void Write(const std::string& text);
+
+ private:
+  void CloseClientLocked();
+  void AcceptLoop();
+  void ClientReadLoop(int socket);
+
+  // Set before the accept thread starts, constant while it runs.
+  std::function<void(const std::string&)> onCommand;
+  std::function<void()> onDisconnect;
+
+  std::atomic<bool> running{false};
+
+  // State below is protected by clientMutex (listenFd is also read without
+  // it by the accept thread; it changes only while that thread is absent).
+  int listenFd = -1;
+  // The current client's socket. Other threads only shut it down; the reader
+  // thread that owns it closes the descriptor when it leaves.
+  int clientFd = -1;
+  std::mutex clientMutex;
+
+  std::thread acceptThread;
+  std::thread clientThread;
+
+  // Stop writes a byte here to wake the accept thread (closing a listening
+  // socket does not wake a blocked accept on every platform).
+  int wakeRead = -1;
+  int wakeWrite = -1;
+};

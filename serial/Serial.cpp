@@ -1,0 +1,250 @@
+#include "serial/Serial.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/Common.h"
+
+namespace {
+
+// Maps a numeric rate to the platform's speed value. On FreeBSD the B
+// constants are the rates themselves; on Linux they are codes. Anything not
+// in the list gives 9600.
+speed_t SpeedFor(int baudRate) {
+  switch (baudRate) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    default: return B9600;
+  }
+}
+
+void SetFlag(int fd, int getCmd, int setCmd, int flag) {
+  int flags = fcntl(fd, getCmd);
+  if (flags >= 0) fcntl(fd, setCmd, flags | flag);
+}
+
+}  // namespace
+
+Serial::Serial() {
+  int fds[2];
+  if (pipe(fds) == 0) {
+    wakeRead = fds[0];
+    wakeWrite = fds[1];
+    for (int f : fds) {
+      SetFlag(f, F_GETFL, F_SETFL, O_NONBLOCK);
+      SetFlag(f, F_GETFD, F_SETFD, FD_CLOEXEC);
+    }
+  }
+}
+
+Serial::~Serial() {
+  Close();
+  if (wakeRead >= 0) close(wakeRead);
+  if (wakeWrite >= 0) close(wakeWrite);
+}
+
+void Serial::LogError(const std::string& message, int error) const {
+  ::LogError("%s %s: %s", message.c_str(), port.c_str(), strerror(error));
+}
+
+void Serial::EmitError(const std::string& message, int error) {
+  LogError(message, error);
+  if (callback) {
+    SerialEvent event;
+    event.type = SerialEvent::Error;
+    event.error = error;
+    callback(event);
+  }
+}
+
+bool Serial::Open(const std::string& devicePath, int baudRate, int dataBits,
+                  int stopBits,
+                  std::function<void(const SerialEvent&)> eventCallback) {
+  Close();
+  port = devicePath;
+  callback = std::move(eventCallback);
+
+  int device = open(port.c_str(), O_RDWR | O_NOCTTY | O_SYNC);
+  if (device < 0) {
+    EmitError("Cannot open", errno);
+    return false;
+  }
+  SetFlag(device, F_GETFD, F_SETFD, FD_CLOEXEC);
+  fd.store(device);
+
+  if (tcgetattr(device, &savedSettings) != 0) {
+    int error = errno;
+    close(device);
+    fd.store(-1);
+    errno = error;
+    EmitError("Unable to get state for", error);
+    return false;
+  }
+  settingsSaved = true;
+
+  struct termios settings;
+  memset(&settings, 0, sizeof settings);
+  settings.c_cflag = CLOCAL | CREAD | (dataBits == 7 ? CS7 : CS8);
+  if (stopBits == 2) settings.c_cflag |= CSTOPB;
+  settings.c_iflag = IGNPAR;
+  settings.c_oflag = 0;
+  settings.c_lflag = 0;
+  settings.c_cc[VMIN] = 0;
+  settings.c_cc[VTIME] = 0;
+  speed_t speed = SpeedFor(baudRate);
+  cfsetispeed(&settings, speed);
+  cfsetospeed(&settings, speed);
+
+  if (tcsetattr(device, TCSANOW, &settings) != 0) {
+    int error = errno;
+    close(device);
+    settingsSaved = false;
+    fd.store(-1);
+    EmitError("Unable to set state for", error);
+    return false;
+  }
+
+  // Drain stale wake-ups from an earlier Close before the reader starts.
+  char drain[64];
+  while (wakeRead >= 0 && read(wakeRead, drain, sizeof drain) > 0) {
+  }
+  running.store(true, std::memory_order_release);
+  readerThread = std::thread(&Serial::ReadLoop, this);
+  return true;
+}
+
+void Serial::Close() {
+  if (!running.exchange(false, std::memory_order_acq_rel)) return;
+
+  // Wake the reader and wait for it before the descriptor goes, so that the
+  // reader never touches a closed (or reused) descriptor.
+  if (wakeWrite >= 0) {
+    char byte = 1;
+    ssize_t ignored = write(wakeWrite, &byte, 1);
+    (void)ignored;
+  }
+  if (readerThread.joinable()) readerThread.join();
+
+  int device = fd.exchange(-1);
+  if (device >= 0) {
+    {
+      // A writer on another thread may still be inside write().
+      std::lock_guard<std::mutex> lock(writeMutex);
+      if (settingsSaved) {
+        tcsetattr(device, TCSANOW, &savedSettings);
+        settingsSaved = false;
+      }
+      close(device);
+    }
+  }
+
+  if (callback) {
+    SerialEvent event;
+    event.type = SerialEvent::Closed;
+    callback(event);
+  }
+}
+
+bool Serial::Write(const char* data, int length) {
+  if (length < 1 || data == nullptr ||
+      !running.load(std::memory_order_acquire))
+    return false;
+  int error = 0;
+  {
+    std::lock_guard<std::mutex> lock(writeMutex);
+    int device = fd.load();
+    size_t remaining = static_cast<size_t>(length);
+    while (remaining > 0) {
+      ssize_t written = device >= 0 ? write(device, data, remaining) : -1;
+      if (written < 1) {
+        error = device >= 0 ? errno : EBADF;
+        if (written == 0) error = 0;
+        break;
+      }
+      data += written;
+      remaining -= static_cast<size_t>(written);
+    }
+    if (remaining == 0) return true;
+  }
+  // Reported outside the lock: the callback may itself write.
+  EmitError("Unable to write to serial port", error);
+  return false;
+}
+
+bool Serial::Write(const char* text) {
+  return text != nullptr && Write(text, static_cast<int>(strlen(text)));
+}
+
+bool Serial::Write(const std::string& text) {
+  return Write(text.data(), static_cast<int>(text.size()));
+}
+
+bool Serial::Write(char c) { return Write(&c, 1); }
+
+void Serial::ReadLoop() {
+  if (!running.load(std::memory_order_acquire)) return;
+  char buffer[256];
+  for (;;) {
+    int device = fd.load();
+    if (device < 0) return;
+
+    // Waits for input with a one-second timeout, as an upper bound; Close
+    // wakes the wait at once through the wake pipe.
+    struct pollfd fds[2];
+    fds[0].fd = device;
+    fds[0].events = POLLIN;
+    fds[0].revents = 0;
+    fds[1].fd = wakeRead;
+    fds[1].events = POLLIN;
+    fds[1].revents = 0;
+    int ready = poll(fds, wakeRead >= 0 ? 2 : 1, 1000);
+    int error = errno;
+    if (!running.load(std::memory_order_acquire)) return;
+    if (ready < 0) {
+      if (error == EINTR) continue;
+      EmitError("Serial listen failed", error);
+      return;
+    }
+    if (ready == 0 || fds[0].revents == 0) continue;
+
+    ssize_t count = read(device, buffer, sizeof buffer);
+    if (count > 0) {
+      for (ssize_t i = 0; i < count; ++i) {
+        if (!callback) continue;
+        SerialEvent event;
+        event.type = SerialEvent::Data;
+        event.data = buffer[i];
+        callback(event);
+      }
+      continue;
+    }
+    if (count == 0) {
+      EmitError("Read from serial port failed", 0);
+      return;
+    }
+    error = errno;
+    if (error == EINTR || error == EAGAIN) continue;
+    EmitError("Read from serial port failed", error);
+    return;
+  }
+}
