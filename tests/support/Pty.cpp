@@ -1,0 +1,121 @@
+#include "tests/support/Pty.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace testing_support {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+int MsLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+}  // namespace
+
+Pty::Pty() {
+  master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0) return;
+  if (grantpt(master) != 0 || unlockpt(master) != 0) {
+    close(master);
+    master = -1;
+    return;
+  }
+  const char* name = ptsname(master);
+  if (!name) {
+    close(master);
+    master = -1;
+    return;
+  }
+  slavePath = name;
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+}
+
+Pty::~Pty() { Vanish(); }
+
+void Pty::Vanish() {
+  if (master >= 0) close(master);
+  master = -1;
+}
+
+bool Pty::Send(const std::string& bytes) {
+  size_t done = 0;
+  auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (master >= 0 && done < bytes.size()) {
+    ssize_t n = write(master, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EAGAIN && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } else {
+      return false;
+    }
+  }
+  return done == bytes.size();
+}
+
+std::string Pty::Read(int timeoutMs, size_t want) {
+  std::string out;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (master >= 0) {
+    if (want > 0 && out.size() >= want) break;
+    int left = MsLeft(deadline);
+    struct pollfd fd = {master, POLLIN, 0};
+    int ready = poll(&fd, 1, left);
+    if (ready > 0 && (fd.revents & POLLIN)) {
+      char buffer[512];
+      ssize_t n = read(master, buffer, sizeof buffer);
+      if (n > 0) {
+        out.append(buffer, static_cast<size_t>(n));
+        continue;
+      }
+    }
+    // No slave open (EIO / hang-up): wait a little and look again.
+    if (left == 0) break;
+    if (ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return out;
+}
+
+std::string Pty::ReadUntil(const std::string& suffix, int timeoutMs) {
+  std::string out;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (MsLeft(deadline) > 0) {
+    out += Read(std::min(20, MsLeft(deadline)), 1);
+    if (out.size() >= suffix.size() &&
+        out.compare(out.size() - suffix.size(), suffix.size(), suffix) == 0)
+      break;
+  }
+  return out;
+}
+
+void Pty::Drain(int quietMs) {
+  while (!Read(quietMs).empty()) {
+  }
+}
+
+bool Pty::SlaveSettings(struct termios* settings) const {
+  int fd = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return false;
+  bool ok = tcgetattr(fd, settings) == 0;
+  close(fd);
+  return ok;
+}
+
+bool Pty::SetSlaveSettings(const struct termios& settings) const {
+  int fd = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return false;
+  bool ok = tcsetattr(fd, TCSANOW, &settings) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,45 @@
+// A pseudo-terminal standing in for a controller box's serial port. The test
+// keeps the master side: it reads what the daemon writes to the slave device
+// and writes the box's replies. Closing the master makes the device vanish.
+#pragma once
+
+#include <termios.h>
+
+#include <string>
+
+namespace testing_support {
+
+class Pty {
+ public:
+  Pty();   // opens a master; check Ok()
+  ~Pty();
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  bool Ok() const { return master >= 0; }
+  const std::string& SlavePath() const { return slavePath; }
+
+  // Writes bytes as the box would send them.
+  bool Send(const std::string& bytes);
+  // Reads whatever arrives within timeoutMs (returns early once `want`
+  // bytes are in, when want > 0).
+  std::string Read(int timeoutMs, size_t want = 0);
+  // Reads until the text read so far ends with `suffix` or the time is up.
+  std::string ReadUntil(const std::string& suffix, int timeoutMs);
+  // Discards whatever is waiting.
+  void Drain(int quietMs = 50);
+
+  // The slave's current terminal settings (read by opening the slave).
+  bool SlaveSettings(struct termios* settings) const;
+  // Sets the slave's settings (for checking that the daemon restores them).
+  bool SetSlaveSettings(const struct termios& settings) const;
+
+  // The device goes away: the master is closed.
+  void Vanish();
+
+ private:
+  int master = -1;
+  std::string slavePath;
+};
+
+}  // namespace testing_support
