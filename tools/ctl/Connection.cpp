@@ -1,0 +1,134 @@
+#include "Connection.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+Connection::~Connection() { Close(); }
+
+void Connection::Close() {
+  if (fd >= 0) close(fd);
+  fd = -1;
+  buffer.clear();
+}
+
+bool Connection::Connect(const std::string& host, int port, int timeoutMs, std::string& error) {
+  Close();
+  struct addrinfo hints;
+  memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* addresses = nullptr;
+  int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &addresses);
+  if (status != 0) {
+    error = gai_strerror(status);
+    return false;
+  }
+  error = "no address";
+  for (struct addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
+    int candidate = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+    if (candidate < 0) {
+      error = strerror(errno);
+      continue;
+    }
+    int flags = fcntl(candidate, F_GETFL);
+    fcntl(candidate, F_SETFL, flags | O_NONBLOCK);
+    int result = connect(candidate, address->ai_addr, address->ai_addrlen);
+    if (result != 0 && errno == EINPROGRESS) {
+      struct pollfd waiter = {candidate, POLLOUT, 0};
+      int ready = poll(&waiter, 1, timeoutMs);
+      if (ready == 1) {
+        int socketError = 0;
+        socklen_t length = sizeof socketError;
+        getsockopt(candidate, SOL_SOCKET, SO_ERROR, &socketError, &length);
+        result = socketError == 0 ? 0 : -1;
+        errno = socketError;
+      } else {
+        result = -1;
+        errno = ready == 0 ? ETIMEDOUT : errno;
+      }
+    }
+    if (result == 0) {
+      fcntl(candidate, F_SETFL, flags);
+      fd = candidate;
+      freeaddrinfo(addresses);
+      return true;
+    }
+    error = strerror(errno);
+    close(candidate);
+  }
+  freeaddrinfo(addresses);
+  return false;
+}
+
+void Connection::ShutdownSending() {
+  if (fd >= 0) shutdown(fd, SHUT_WR);
+}
+
+bool Connection::SendLine(const std::string& line) {
+  if (fd < 0) return false;
+  std::string data = line + "\r";
+  const char* next = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    ssize_t sent = send(fd, next, left, 0);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    next += sent;
+    left -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool Connection::TakeBufferedLine(std::string& line) {
+  for (;;) {
+    std::string::size_type end = buffer.find('\r');
+    if (end == std::string::npos) return false;
+    line = buffer.substr(0, end);
+    buffer.erase(0, end + 1);
+    if (!line.empty() && line[0] == '\n') line.erase(0, 1);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty()) return true;
+  }
+}
+
+bool Connection::Fill() {
+  char chunk[1024];
+  for (;;) {
+    ssize_t count = recv(fd, chunk, sizeof chunk, 0);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    buffer.append(chunk, static_cast<size_t>(count));
+    return true;
+  }
+}
+
+Connection::Result Connection::ReadLine(std::string& line, int timeoutMs, const volatile sig_atomic_t* interrupted) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    if (TakeBufferedLine(line)) return Result::Line;
+    if (fd < 0) return Result::Closed;
+    if (interrupted != nullptr && *interrupted) return Result::Interrupted;
+    int wait = 100;
+    if (timeoutMs >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return Result::Timeout;
+      if (left < wait) wait = static_cast<int>(left);
+    }
+    struct pollfd waiter = {fd, POLLIN, 0};
+    int ready = poll(&waiter, 1, wait);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return Result::Error;
+    }
+    if (ready > 0 && !Fill()) return Result::Closed;
+  }
+}

@@ -1,0 +1,133 @@
+#include "InteractiveShell.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <sstream>
+#include <vector>
+
+#include "Connection.h"
+#include "CtlCommand.h"
+#include "Session.h"
+
+InteractiveShell::InteractiveShell(Connection& connection, Session& session, bool terminal)
+    : connection(connection), session(session), terminal(terminal) {}
+
+void InteractiveShell::PrintHelp() {
+  printf(
+      "Commands (one per line; words are case-insensitive):\n"
+      "  configure ID DEVICE MODEL POLLMS   MODEL: %s, or any number\n"
+      "  rotate ID DEGREES\n"
+      "  stop ID\n"
+      "  version\n"
+      "  raw TEXT                           send TEXT as it is, then a CR\n"
+      "  wait ID DEGREES [--tolerance N] [--timeout SECONDS]\n"
+      "  watch [--for SECONDS]              print bearings (Ctrl+C ends)\n"
+      "  sleep SECONDS\n"
+      "  help, quit\n",
+      CtlCommand::ModelNames().c_str());
+  fflush(stdout);
+}
+
+void InteractiveShell::Prompt() {
+  if (!terminal) return;
+  printf("zeva> ");
+  fflush(stdout);
+}
+
+int InteractiveShell::HandleInput(const std::string& input) {
+  std::string line = input;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::vector<std::string> words;
+  std::istringstream stream(line);
+  for (std::string word; stream >> word;) words.push_back(word);
+  if (words.empty()) return -1;
+
+  CtlCommand command;
+  std::string error;
+  bool isRaw = words[0] == "raw" || words[0] == "RAW";
+  if (isRaw) {
+    // The rest of the line goes out exactly as typed, blanks included.
+    std::string::size_type start = line.find(words[0]) + words[0].size();
+    if (start < line.size() && line[start] == ' ') ++start;
+    command.kind = CtlCommand::Kind::Raw;
+    command.text = line.substr(start);
+    if (command.text.empty()) {
+      fprintf(stderr, "zeva-ctl: usage: raw TEXT\n");
+      return -1;
+    }
+  } else if (!CtlCommand::Parse(words, command, error)) {
+    fprintf(stderr, "zeva-ctl: %s\n", error.c_str());
+    return -1;
+  }
+  if (command.kind == CtlCommand::Kind::Quit) return Session::kOk;
+  if (command.kind == CtlCommand::Kind::Help) {
+    PrintHelp();
+    return -1;
+  }
+  int status = session.Execute(command);
+  if (status == Session::kLost) return status;
+  if (status == Session::kInterrupted) {
+    Session::interrupted = 0;
+    printf("\n");
+  }
+  return -1;
+}
+
+int InteractiveShell::Run() {
+  std::string input;
+  Prompt();
+  for (;;) {
+    struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {connection.Fd(), POLLIN, 0}};
+    int ready = poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno != EINTR) return Session::kFailed;
+      if (Session::interrupted) {
+        if (terminal) printf("\n");
+        return Session::kOk;
+      }
+      continue;
+    }
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+      if (!connection.Fill()) {
+        if (terminal) printf("\n");
+        fprintf(stderr, "zeva-ctl: the daemon closed the connection\n");
+        return Session::kLost;
+      }
+      std::string line;
+      bool any = false;
+      while (connection.TakeBufferedLine(line)) {
+        if (terminal && !any) printf("\r\033[K");
+        session.HandleLine(line, nullptr);
+        any = true;
+      }
+      if (any) Prompt();
+    }
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      char chunk[512];
+      ssize_t count = read(STDIN_FILENO, chunk, sizeof chunk);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) {
+        if (!input.empty()) {
+          int status = HandleInput(input);
+          if (status >= 0) return status;
+        }
+        if (terminal) printf("\n");
+        return Session::kOk;
+      }
+      input.append(chunk, static_cast<size_t>(count));
+      std::string::size_type end;
+      bool handled = false;
+      while ((end = input.find('\n')) != std::string::npos) {
+        std::string line = input.substr(0, end);
+        input.erase(0, end + 1);
+        int status = HandleInput(line);
+        if (status >= 0) return status;
+        handled = true;
+      }
+      if (handled) Prompt();
+    }
+  }
+}
