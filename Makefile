@@ -1,6 +1,7 @@
 # Thin wrapper over the CMake presets; POSIX make (works with BSD make too).
 #   make run    build and run the daemon
-#   make test   build and run every test: plain, ASan+UBSan and TSan builds
+#   make test   build and run every test: plain, ASan+UBSan and TSan builds,
+#               then the fuzz targets (corpus replay and a short run each)
 #   make demo   try it without hardware (emulated boxes)
 
 run:
@@ -12,6 +13,8 @@ test:
 	cmake --workflow --preset dev
 	cmake --workflow --preset asan
 	cmake --workflow --preset tsan
+	fuzz/run.sh 20
+	cmake --workflow --preset fuzz
 
 test-dev:
 	cmake --workflow --preset dev

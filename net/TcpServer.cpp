@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/Common.h"
+#include "net/LineFramer.h"
 
 namespace {
 
@@ -207,8 +208,7 @@ void TcpServer::AcceptLoop() {
 }
 
 void TcpServer::ClientReadLoop(int socket) {
-  std::string pending;
-  bool discarding = false;  // dropping an over-long line up to its CR
+  LineFramer framer(kMaxPendingBytes);
   char buffer[1024];
 
   while (running.load(std::memory_order_acquire)) {
@@ -217,33 +217,7 @@ void TcpServer::ClientReadLoop(int socket) {
       if (received < 0 && errno == EINTR) continue;
       break;
     }
-    const char* chunk = buffer;
-    size_t size = static_cast<size_t>(received);
-    while (size > 0) {
-      const char* cr = static_cast<const char*>(memchr(chunk, '\r', size));
-      size_t take = cr ? static_cast<size_t>(cr - chunk) : size;
-      if (!discarding) {
-        pending.append(chunk, take);
-        if (pending.size() > kMaxPendingBytes) {
-          LogMessage("Discarding client text of more than %zu bytes without a "
-                     "carriage return",
-                     kMaxPendingBytes);
-          pending.clear();
-          discarding = true;
-        }
-      }
-      if (!cr) break;
-      chunk = cr + 1;
-      size -= take + 1;
-      if (discarding) {
-        discarding = false;  // the over-long line ends here
-        continue;
-      }
-      std::string line;
-      line.swap(pending);
-      if (!line.empty() && line.back() == '\n') line.pop_back();
-      if (!line.empty() && onCommand) onCommand(line);
-    }
+    framer.Feed(buffer, static_cast<size_t>(received), onCommand);
   }
 
   bool lost;
