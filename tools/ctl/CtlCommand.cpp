@@ -191,6 +191,9 @@ bool CtlCommand::Parse(const std::vector<std::string>& words, CtlCommand& comman
       error = "sleep: the duration must be a number of seconds";
       return false;
     }
+  } else if (verb == "echo") {
+    command.kind = Kind::Echo;
+    for (size_t i = 1; i < count; ++i) command.text += (i > 1 ? " " : "") + words[i];
   } else if (verb == "help" || verb == "?") {
     command.kind = Kind::Help;
     command.interactiveOnly = true;

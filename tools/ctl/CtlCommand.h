@@ -7,7 +7,7 @@
 #include <vector>
 
 struct CtlCommand {
-  enum class Kind { Configure, Rotate, Stop, Version, Raw, Wait, Watch, Sleep, Help, Quit };
+  enum class Kind { Configure, Rotate, Stop, Version, Raw, Wait, Watch, Sleep, Echo, Help, Quit };
 
   Kind kind = Kind::Version;
   int id = 0;                // configure, rotate, stop, wait
@@ -15,7 +15,7 @@ struct CtlCommand {
   std::string device;        // configure
   int model = 0;             // configure
   int pollMs = 0;            // configure
-  std::string text;          // raw: the line to send
+  std::string text;          // raw: the line to send; echo: the text to print
   int tolerance = 1;         // wait
   double seconds = -1;       // wait: timeout; watch: duration (< 0: forever); sleep
   bool interactiveOnly = false;

@@ -26,6 +26,7 @@ void InteractiveShell::PrintHelp() {
       "  wait ID DEGREES [--tolerance N] [--timeout SECONDS]\n"
       "  watch [--for SECONDS]              print bearings (Ctrl+C ends)\n"
       "  sleep SECONDS\n"
+      "  echo TEXT\n"
       "  help, quit\n",
       CtlCommand::ModelNames().c_str());
   fflush(stdout);

@@ -68,8 +68,17 @@ int Session::Lost() {
 int Session::Execute(const CtlCommand& command) {
   using Kind = CtlCommand::Kind;
   switch (command.kind) {
+    case Kind::Rotate: {
+      auto known = bearings.find(command.id);
+      if (known != bearings.end()) {
+        origins[command.id] = known->second;
+      } else {
+        origins.erase(command.id);
+      }
+      if (!connection.SendLine(command.Line())) return Lost();
+      return kOk;
+    }
     case Kind::Configure:
-    case Kind::Rotate:
     case Kind::Stop:
     case Kind::Raw:
       if (!connection.SendLine(command.Line())) return Lost();
@@ -78,6 +87,10 @@ int Session::Execute(const CtlCommand& command) {
     case Kind::Wait: return Wait(command);
     case Kind::Watch: return Listen(command.seconds, true);
     case Kind::Sleep: return Listen(command.seconds, false);
+    case Kind::Echo:
+      printf("%s\n", command.text.c_str());
+      fflush(stdout);
+      return kOk;
     default: return kOk;
   }
 }
@@ -126,16 +139,18 @@ int Session::Wait(const CtlCommand& command) {
   int start = 0;
   auto known = bearings.find(command.id);
   if (known != bearings.end()) {
+    int now = known->second;
+    auto origin = origins.find(command.id);
     haveStart = true;
-    start = known->second;
-    if (Distance(start, command.degrees) <= command.tolerance) {
+    start = origin != origins.end() ? origin->second : now;
+    if (Distance(now, command.degrees) <= command.tolerance) {
       if (terminal) {
-        progress.Show(command.id, start, start, command.degrees);
+        progress.Show(command.id, start, now, command.degrees);
         progress.Finish();
       }
       return kOk;
     }
-    progress.Show(command.id, start, start, command.degrees);
+    progress.Show(command.id, start, now, command.degrees);
   }
   auto deadline = After(command.seconds);
   for (;;) {

@@ -53,4 +53,5 @@ class Session {
   Connection& connection;
   bool terminal;
   std::map<int, int> bearings;
+  std::map<int, int> origins;  // bearing when the last rotate was sent
 };

@@ -46,6 +46,7 @@ void PrintHelp() {
       "        reports a bearing, so waiting for one always times out.\n"
       "  watch [--for SECONDS]  print bearings until Ctrl+C (or for SECONDS)\n"
       "  sleep SECONDS          stay connected, printing bearings, for SECONDS\n"
+      "  echo TEXT...           print TEXT (for narrating scripts)\n"
       "  help, quit             (interactive mode only)\n"
       "\n"
       "Lines from the daemon are printed as they arrive: bearings as \"ID BBB\",\n"
