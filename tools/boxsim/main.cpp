@@ -61,8 +61,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  char speed[32];
+  snprintf(speed, sizeof speed, "%g", options.speed);
   BoxLog::Trace(std::string(info->title) + " box on " + pty.SlavePath() + ", azimuth " +
-                std::to_string(antenna.Azimuth()) + ", " + std::to_string(options.speed) + " deg/s");
+                std::to_string(antenna.Azimuth()) + ", " + speed + " deg/s");
 
   BoxSimulator simulator(options, pty, *model, antenna);
   return simulator.Run();
