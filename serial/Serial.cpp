@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "common/Common.h"
@@ -35,6 +36,29 @@ speed_t SpeedFor(int baudRate) {
     case 115200: return B115200;
     case 230400: return B230400;
     default: return B9600;
+  }
+}
+
+// A device that takes no more bytes (a pseudo-terminal nobody reads, a
+// stuck adapter) must not hold a writer, and so a stop, for ever: a write
+// that cannot go on for this long fails. A real line at 1200 baud drains a
+// command frame in about 0.1 s.
+constexpr int kWriteTimeoutMs = 1000;
+
+// Waits until the device takes bytes again; false at the deadline.
+bool WaitWritable(int fd, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) {
+      errno = EAGAIN;
+      return false;
+    }
+    struct pollfd p = {fd, POLLOUT, 0};
+    int ready = poll(&p, 1, static_cast<int>(left));
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
   }
 }
 
@@ -90,13 +114,15 @@ bool Serial::Open(const std::string& devicePath, int baudRate, int dataBits,
     return false;
   }
   SetFlag(device, F_GETFD, F_SETFD, FD_CLOEXEC);
+  // Non-blocking from here on, so that writes are bounded in time (see
+  // kWriteTimeoutMs); the reader only reads after poll reports input.
+  SetFlag(device, F_GETFL, F_SETFL, O_NONBLOCK);
   fd.store(device);
 
   if (tcgetattr(device, &savedSettings) != 0) {
     int error = errno;
     close(device);
     fd.store(-1);
-    errno = error;
     EmitError("Unable to get state for", error);
     return false;
   }
@@ -174,8 +200,12 @@ bool Serial::Write(const char* data, int length) {
     std::lock_guard<std::mutex> lock(writeMutex);
     int device = fd.load();
     size_t remaining = static_cast<size_t>(length);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(kWriteTimeoutMs);
     while (remaining > 0) {
       ssize_t written = device >= 0 ? write(device, data, remaining) : -1;
+      if (written < 0 && errno == EAGAIN && WaitWritable(device, deadline))
+        continue;
       if (written < 1) {
         error = device >= 0 ? errno : EBADF;
         if (written == 0) error = 0;

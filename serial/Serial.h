@@ -8,6 +8,11 @@
 // The callback captures only the owner's address; the owner must outlive the
 // link (it does: the owner destroys the link).
 //
+// The reader waits for input with poll() and a one-second timeout; Close
+// wakes it at once through a pipe. The device is non-blocking after Open: a
+// write that the device does not take within one second fails ("Unable to
+// write to serial port", EAGAIN) instead of holding its thread for ever.
+//
 // Threads: Open, Close and destruction come from one thread at a time (the
 // client reader thread or the stopping thread), never from the reader thread.
 // Write may be called from any thread; writes to one link are serialised, so
