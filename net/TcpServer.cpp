@@ -209,6 +209,13 @@ void TcpServer::AcceptLoop() {
 
 void TcpServer::ClientReadLoop(int socket) {
   LineFramer framer(kMaxPendingBytes);
+  // Lines still pending in a received chunk are dropped once the server
+  // stops, so a stop never waits for a backlog of commands.
+  const std::function<void(const std::string&)> handle =
+      [this](const std::string& line) {
+        if (running.load(std::memory_order_acquire) && onCommand)
+          onCommand(line);
+      };
   char buffer[1024];
 
   while (running.load(std::memory_order_acquire)) {
@@ -217,7 +224,7 @@ void TcpServer::ClientReadLoop(int socket) {
       if (received < 0 && errno == EINTR) continue;
       break;
     }
-    framer.Feed(buffer, static_cast<size_t>(received), onCommand);
+    framer.Feed(buffer, static_cast<size_t>(received), handle);
   }
 
   bool lost;

@@ -10,9 +10,12 @@ Rotator::~Rotator() { Release(); }
 void Rotator::Release() {
   // Both threads are ended before either pointer changes: the threads read
   // the pointers (a poll writes through `serial`), so the pointers must stay
-  // put until nothing else runs.
-  if (timer) timer->Shutdown();  // no DoTimer after this
+  // put until nothing else runs. The link is closed first: a poll the timer
+  // is writing to a device that takes no bytes then gives up at once instead
+  // of holding the release for its write timeout, and later polls are not
+  // sent.
   if (serial) serial->Close();   // no DoSerial after this
+  if (timer) timer->Shutdown();  // no DoTimer after this
   timer.reset();
   serial.reset();
 }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -45,9 +46,15 @@ speed_t SpeedFor(int baudRate) {
 // command frame in about 0.1 s.
 constexpr int kWriteTimeoutMs = 1000;
 
-// Waits until the device takes bytes again; false at the deadline.
-bool WaitWritable(int fd, std::chrono::steady_clock::time_point deadline) {
+// Waits until the device takes bytes again. False at the deadline (errno
+// EAGAIN) or as soon as the link is being closed (errno 0).
+bool WaitWritable(int fd, std::chrono::steady_clock::time_point deadline,
+                  const std::atomic<bool>& running) {
   for (;;) {
+    if (!running.load(std::memory_order_acquire)) {
+      errno = 0;
+      return false;
+    }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now())
                     .count();
@@ -56,7 +63,7 @@ bool WaitWritable(int fd, std::chrono::steady_clock::time_point deadline) {
       return false;
     }
     struct pollfd p = {fd, POLLOUT, 0};
-    int ready = poll(&p, 1, static_cast<int>(left));
+    int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, 50)));
     if (ready > 0) return true;
     if (ready < 0 && errno != EINTR) return false;
   }
@@ -204,8 +211,10 @@ bool Serial::Write(const char* data, int length) {
                           std::chrono::milliseconds(kWriteTimeoutMs);
     while (remaining > 0) {
       ssize_t written = device >= 0 ? write(device, data, remaining) : -1;
-      if (written < 0 && errno == EAGAIN && WaitWritable(device, deadline))
-        continue;
+      if (written < 0 && errno == EAGAIN) {
+        if (WaitWritable(device, deadline, running)) continue;
+        if (errno == 0) return false;  // closing: silent, as on a closed link
+      }
       if (written < 1) {
         error = device >= 0 ? errno : EBADF;
         if (written == 0) error = 0;

@@ -327,6 +327,28 @@ TEST_F(SoakTest, MisbehavingBoxesThenANewDeviceWorks) {
   StopAndCheck(SIGINT, {&garbage, &silent, &split, &fresh, &pa}, {&pa});
 }
 
+TEST_F(SoakTest, BoxThatTakesNoBytesCannotHoldTheDaemon) {
+  Pty stuck;  // nobody reads its master: the device fills up and blocks
+  struct termios original;
+  ASSERT_TRUE(stuck.SlaveSettings(&original));
+  TcpClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Command("CONFIGURE 1 " + stuck.SlavePath() + " 4 0"));
+  std::string burst;
+  for (int i = 0; i < 1000; ++i) burst += "ROTATE 1 90\r";
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(client.Send(burst));
+  EXPECT_TRUE(daemon.WaitForStderr(
+      "Unable to write to serial port " + stuck.SlavePath(), 20000));
+  auto start = Clock::now();
+  ASSERT_TRUE(daemon.Signal(SIGTERM));
+  EXPECT_EQ(daemon.Wait(2000), 0);
+  std::printf("[ figures  ] stop with a blocked device: %.0f ms\n",
+              SecondsSince(start) * 1000);
+  struct termios now;
+  ASSERT_TRUE(stuck.SlaveSettings(&now));
+  EXPECT_EQ(now.c_lflag, original.c_lflag);
+}
+
 TEST_F(SoakTest, ClientTextNeverReachesAFormatString) {
   TcpClient client;
   ASSERT_TRUE(client.Connect());
