@@ -16,12 +16,15 @@
 
 namespace {
 
-// A send to a vanished peer must fail with EPIPE, not end the process.
+// A send to a vanished peer must fail with EPIPE, not end the process; and a
+// send never waits: a client that leaves its receive window full (it has not
+// read thousands of lines) fails the send like a vanished one, instead of
+// holding the client lock, and with it a take-over or a stop, for ever.
 #if defined(MSG_NOSIGNAL)
-constexpr int kSendFlags = MSG_NOSIGNAL;
+constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 void PrepareSocket(int) {}
 #else
-constexpr int kSendFlags = 0;
+constexpr int kSendFlags = MSG_DONTWAIT;
 void PrepareSocket(int fd) {
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);

@@ -109,17 +109,16 @@ void Rotator::Write(const char* data, int length) {
 }
 
 void Rotator::Bad(const std::string& response) {
-  char text[256];
-  if (!response.empty()) {
-    snprintf(text, sizeof text, "Bad response \"%s\" from rotator on %s",
-             response.c_str(), port.c_str());
-  } else {
-    snprintf(text, sizeof text, "Bad response from rotator on %s",
-             port.c_str());
-  }
+  // Built by concatenation: the reply may hold a NUL, and the log lines then
+  // end where "%s" stops, right after the reply's opening quote.
+  std::string text =
+      response.empty()
+          ? "Bad response from rotator on " + port
+          : "Bad response \"" + response + "\" from rotator on " + port;
+  if (text.size() > 255) text.resize(255);  // as the other status texts
   ShowStatus(text);
   if (!badReported) {
-    ::LogError("%s", text);
+    ::LogError("%s", text.c_str());
     badReported = true;
   }
 }

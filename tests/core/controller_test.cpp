@@ -228,15 +228,16 @@ TEST_F(ControllerTest, ClientThatNeverReadsCannotHoldOffTheNextClient) {
     }
   }
 
+  // The server never waits on a full client: the greedy client is dropped
+  // ("Network write failed") or replaced, and the next one is served.
   TcpClient next;
   ASSERT_TRUE(next.Connect(13020, 3000));
-  bool tookOver = log.WaitForOut("Closing previous client connection", 3000);
-  bool answered = tookOver && next.Command("VERSION") &&
-                  next.WaitForLine("VERSION 2.0.1", 3000);
+  bool answered = next.Command("VERSION") && next.WaitForLine("VERSION 2.0.1", 5000);
   close(greedy);  // lets a stuck server go on, whatever happened above
-  EXPECT_TRUE(tookOver) << "a newer client was not taken over while the old one "
+  EXPECT_TRUE(answered) << "a newer client was not served while the old one "
                            "did not read (" << sent << " bytes of commands sent)";
-  EXPECT_TRUE(answered);
+  EXPECT_TRUE(log.WaitForErr("Network write failed", 100) ||
+              log.WaitForOut("Closing previous client connection", 100));
 }
 
 TEST_F(ControllerTest, StopWithAClientConnectedIsQuickAndClosesRotators) {
