@@ -34,8 +34,9 @@ class TcpClient {
   std::string pending;
 };
 
-// Fails the calling test with a clear message when something else holds the
-// daemon's port. Returns true when the port is free.
+// True when nothing else holds the port (a bind would succeed). Callers
+// assert on it with a clear message ("TCP port 13020 is in use by another
+// process").
 bool PortIsFree(int port = 13020);
 
 }  // namespace testing_support
