@@ -37,7 +37,9 @@ class TcpServer {
   void Stop();
 
   // Sends text to the current client, if any, in one send under the client
-  // lock. A failed send logs "Network write failed" and drops the client.
+  // lock. The send never waits: a failed send, including one to a client
+  // that has left its receive window full, logs "Network write failed" and
+  // drops the client (its rotators stay).
   void Write(const std::string& text);
 
  private:
