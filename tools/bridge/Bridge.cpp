@@ -1,0 +1,123 @@
+#include "Bridge.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+
+#include "BridgeLog.h"
+#include "common/Common.h"
+
+namespace {
+
+// The self-pipe a stop signal writes to; the loop watches its read end.
+int g_stopPipe[2] = {-1, -1};
+volatile sig_atomic_t g_stopRequested = 0;
+
+// The loop wakes at least this often, whatever the deadlines say.
+constexpr int kMaxSleepMs = 1000;
+
+}  // namespace
+
+Bridge::Bridge(const BridgeOptions& options) : options(options) {
+  DaemonLink::Callbacks callbacks;
+  callbacks.connected = [this] { OnConnected(); };
+  callbacks.bearing = [this](int id, int bearing) { OnBearing(id, bearing); };
+  callbacks.lost = [this] { OnLinkLost(); };
+  link = std::make_unique<DaemonLink>(options.daemonHost, options.daemonPort, callbacks);
+  for (const RotatorSpec& spec : options.rotators) {
+    rotators.push_back(std::make_unique<BridgedRotator>(spec, *link));
+  }
+}
+
+Bridge::~Bridge() {
+  listeners.clear();
+  if (link) link->Close();
+}
+
+bool Bridge::Open(std::string& error) {
+  if (g_stopPipe[0] < 0) {
+    if (pipe(g_stopPipe) != 0) {
+      error = "cannot create a pipe";
+      return false;
+    }
+    for (int fd : g_stopPipe) {
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+  }
+  for (auto& rotator : rotators) {
+    auto listener = std::make_unique<RotctlListener>(*rotator, options.verbose);
+    if (!listener->Open(options.listenAddress, error)) return false;
+    listeners.push_back(std::move(listener));
+  }
+  return true;
+}
+
+void Bridge::RequestStop() {
+  g_stopRequested = 1;
+  if (g_stopPipe[1] >= 0) {
+    char byte = 1;
+    ssize_t ignored = write(g_stopPipe[1], &byte, 1);
+    (void)ignored;
+  }
+}
+
+int Bridge::Run() {
+  using Clock = std::chrono::steady_clock;
+  BridgeLog("version %s; daemon at %s:%d; %zu rotator(s)", zeva::kVersion,
+            options.daemonHost.c_str(), options.daemonPort, rotators.size());
+  link->Start();
+  while (!g_stopRequested) {
+    Clock::time_point now = Clock::now();
+    link->OnTimer(now);
+    for (auto& rotator : rotators) rotator->OnTimer(now);
+    for (auto& listener : listeners) listener->Service(now);
+
+    Clock::time_point next = link->NextDeadline();
+    for (auto& rotator : rotators) next = std::min(next, rotator->NextDeadline());
+    for (auto& listener : listeners) next = std::min(next, listener->NextDeadline());
+    int timeoutMs = kMaxSleepMs;
+    if (next != Clock::time_point::max()) {
+      auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+      timeoutMs = static_cast<int>(std::max<long long>(0, std::min<long long>(wait, kMaxSleepMs)));
+    }
+
+    pollSet.Clear();
+    pollSet.Add(g_stopPipe[0], POLLIN, [](short) {
+      char bytes[16];
+      while (read(g_stopPipe[0], bytes, sizeof bytes) > 0) {
+      }
+    });
+    link->AddToPollSet(pollSet);
+    for (auto& listener : listeners) listener->AddToPollSet(pollSet);
+    pollSet.Wait(timeoutMs);
+    pollSet.Dispatch();
+  }
+  BridgeLog("stopping");
+  listeners.clear();
+  link->Close();
+  return 0;
+}
+
+void Bridge::OnConnected() {
+  auto now = std::chrono::steady_clock::now();
+  for (auto& rotator : rotators) rotator->Configure(now);
+}
+
+void Bridge::OnBearing(int id, int bearing) {
+  for (auto& rotator : rotators) {
+    if (rotator->Spec().id == id) {
+      rotator->OnBearing(bearing);
+      return;
+    }
+  }
+  BridgeLog("bearing for rotator %d, which the bridge did not configure", id);
+}
+
+void Bridge::OnLinkLost() {
+  for (auto& rotator : rotators) rotator->OnLinkLost();
+}

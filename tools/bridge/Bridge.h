@@ -1,0 +1,46 @@
+// The whole bridge: the link to the daemon, one BridgedRotator and one
+// rotctld port per configured rotator, and the poll loop that drives them
+// all on one thread. When the link (re)connects, every rotator is
+// configured again; bearing lines from the daemon update the rotators.
+//
+// main() creates one Bridge, calls Open() and then Run() on the main thread;
+// RequestStop() may be called from a signal handler.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BridgeOptions.h"
+#include "BridgedRotator.h"
+#include "DaemonLink.h"
+#include "PollSet.h"
+#include "RotctlListener.h"
+
+class Bridge {
+ public:
+  explicit Bridge(const BridgeOptions& options);
+  ~Bridge();
+  Bridge(const Bridge&) = delete;
+  Bridge& operator=(const Bridge&) = delete;
+
+  // Opens every rotctld port. On failure returns false with the reason.
+  bool Open(std::string& error);
+  // Connects to the daemon and serves until RequestStop(); then closes
+  // everything. Returns the exit status (0).
+  int Run();
+
+  // Async-signal-safe: wakes the loop and makes Run() return.
+  static void RequestStop();
+
+ private:
+  void OnConnected();
+  void OnBearing(int id, int bearing);
+  void OnLinkLost();
+
+  const BridgeOptions options;
+  std::unique_ptr<DaemonLink> link;
+  std::vector<std::unique_ptr<BridgedRotator>> rotators;
+  std::vector<std::unique_ptr<RotctlListener>> listeners;
+  PollSet pollSet;
+};

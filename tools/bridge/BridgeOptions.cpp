@@ -1,0 +1,261 @@
+#include "BridgeOptions.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <set>
+
+#include "common/Common.h"
+
+namespace {
+
+struct ModelEntry {
+  const char* name;
+  int number;
+};
+
+const ModelEntry kModelNames[] = {
+    {"dcu1", 1},   {"dcu-1", 1},    {"rotorez", 2},    {"rotor-ez", 2},  {"yaesu", 4},
+    {"gs232", 4},  {"spid", 5},     {"alfaspid", 5},   {"rc2800pa", 8},  {"rc2800px", 9},
+    {"prosistel", 12}, {"prosisteld", 12},
+};
+
+// Polled models: a shorter period would keep the serial line busy.
+constexpr int kMinPollMs = 100;
+constexpr int kMaxPollMs = 3600 * 1000;
+
+std::string Lower(const std::string& text) {
+  std::string out;
+  for (char c : text) out += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool ToInt(const std::string& text, long low, long high, int& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  long number = strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE || number < low || number > high) return false;
+  value = static_cast<int>(number);
+  return true;
+}
+
+bool IsPolled(int model) { return model == 2 || model == 4 || model == 5; }
+
+bool IsKnownModel(int model) {
+  return model == 1 || model == 2 || model == 4 || model == 5 || model == 8 || model == 9 ||
+         model == 12;
+}
+
+}  // namespace
+
+int BridgeOptions::ModelNumber(const std::string& nameOrNumber) {
+  int number = 0;
+  if (ToInt(nameOrNumber, 0, INT_MAX, number)) {
+    return IsKnownModel(number) ? number : -1;
+  }
+  std::string lower = Lower(nameOrNumber);
+  for (const ModelEntry& model : kModelNames) {
+    if (lower == model.name) return model.number;
+  }
+  return -1;
+}
+
+const char* BridgeOptions::ModelTitle(int model) {
+  switch (model) {
+    case 1: return "DCU-1";
+    case 2: return "Rotor-EZ";
+    case 4: return "Yaesu GS-232";
+    case 5: return "Alfa SPID";
+    case 8: return "RC2800 PA";
+    case 9: return "RC2800 PX";
+    case 12: return "Prosistel D";
+    default: return "unknown";
+  }
+}
+
+bool BridgeOptions::ModelHasFeedback(int model) { return model != 1; }
+
+// ID:DEVICE:MODEL:POLLMS[:PORT]. Device paths may hold colons themselves
+// (/dev/serial/by-path/...-usb-0:1.2:1.0-port0), so the fields are taken
+// from both ends: the first is the number, and the last three are MODEL,
+// POLLMS and PORT when the third from the end names a model and there are at
+// least five fields; otherwise the last two are MODEL and POLLMS.
+bool BridgeOptions::ParseRotator(const std::string& text, RotatorSpec& spec,
+                                 std::string& error) {
+  std::vector<std::string> fields = Split(text, ':');
+  if (!text.empty() && text.back() == ':') fields.push_back("");
+  if (fields.size() < 4) {
+    error = "--rotator " + text + ": expected ID:DEVICE:MODEL:POLLMS[:PORT]";
+    return false;
+  }
+  size_t tail = 2;
+  if (fields.size() >= 5 && ModelNumber(fields[fields.size() - 3]) >= 0) tail = 3;
+  const std::string& idText = fields.front();
+  const std::string& modelText = fields[fields.size() - tail];
+  const std::string& pollText = fields[fields.size() - tail + 1];
+  std::string device;
+  for (size_t i = 1; i < fields.size() - tail; ++i) {
+    if (i > 1) device += ':';
+    device += fields[i];
+  }
+  if (!ToInt(idText, INT_MIN, INT_MAX, spec.id)) {
+    error = "--rotator " + text + ": rotator number '" + idText + "' is not a number";
+    return false;
+  }
+  // The daemon cuts its command lines at blanks and carriage returns.
+  if (device.empty() || device.find_first_of(" \t\r\n") != std::string::npos) {
+    error = "--rotator " + text + ": the device path must be non-empty, without blanks";
+    return false;
+  }
+  spec.device = device;
+  spec.model = ModelNumber(modelText);
+  if (spec.model < 0) {
+    error = "--rotator " + text + ": unknown model '" + modelText +
+            "' (dcu1, rotorez, yaesu, spid, rc2800pa, rc2800px, prosistel or 1, 2, 4, 5, 8, 9, 12)";
+    return false;
+  }
+  if (!ToInt(pollText, 0, kMaxPollMs, spec.pollMs) ||
+      (IsPolled(spec.model) && spec.pollMs < kMinPollMs)) {
+    error = "--rotator " + text + ": poll period '" + pollText + "' must be a number of ms" +
+            (IsPolled(spec.model) ? " from 100" : "") + " up to 3600000";
+    return false;
+  }
+  spec.listenPort = 0;
+  if (tail == 3 && !ToInt(fields.back(), 1, 65535, spec.listenPort)) {
+    error = "--rotator " + text + ": port '" + fields.back() + "' must be 1..65535";
+    return false;
+  }
+  return true;
+}
+
+bool BridgeOptions::Parse(int argc, char** argv, std::string& error) {
+  daemonPort = zeva::kTcpPort;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool hasInlineValue = false;
+    if (arg.compare(0, 2, "--") == 0) {
+      std::string::size_type equals = arg.find('=');
+      if (equals != std::string::npos) {
+        value = arg.substr(equals + 1);
+        arg = arg.substr(0, equals);
+        hasInlineValue = true;
+      }
+    }
+    auto takeValue = [&](std::string& out) {
+      if (hasInlineValue) {
+        out = value;
+        return true;
+      }
+      if (i + 1 >= argc) {
+        error = "option " + arg + " needs a value";
+        return false;
+      }
+      out = argv[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "-h" || arg == "--help") {
+      help = true;
+    } else if (arg == "-V" || arg == "--version") {
+      version = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      verbose = true;
+    } else if (arg == "--host") {
+      if (!takeValue(daemonHost)) return false;
+    } else if (arg == "--port") {
+      if (!takeValue(text)) return false;
+      if (!ToInt(text, 1, 65535, daemonPort)) {
+        error = "--port " + text + ": must be 1..65535";
+        return false;
+      }
+    } else if (arg == "--listen") {
+      if (!takeValue(listenAddress)) return false;
+    } else if (arg == "--base-port") {
+      if (!takeValue(text)) return false;
+      if (!ToInt(text, 1, 65535, basePort)) {
+        error = "--base-port " + text + ": must be 1..65535";
+        return false;
+      }
+    } else if (arg == "-r" || arg == "--rotator") {
+      if (!takeValue(text)) return false;
+      RotatorSpec spec;
+      if (!ParseRotator(text, spec, error)) return false;
+      rotators.push_back(spec);
+    } else {
+      error = "unknown option '" + arg + "'";
+      return false;
+    }
+  }
+  if (help || version) return true;
+  if (rotators.empty()) {
+    error = "no rotator given (--rotator ID:DEVICE:MODEL:POLLMS[:PORT])";
+    return false;
+  }
+
+  std::set<int> ids;
+  std::set<std::string> devices;
+  std::set<int> ports;
+  for (const RotatorSpec& spec : rotators) {
+    if (!ids.insert(spec.id).second) {
+      error = "rotator " + std::to_string(spec.id) + " is given twice";
+      return false;
+    }
+    if (!devices.insert(spec.device).second) {
+      error = "device " + spec.device + " is given twice";
+      return false;
+    }
+    if (spec.listenPort != 0 && !ports.insert(spec.listenPort).second) {
+      error = "port " + std::to_string(spec.listenPort) + " is given twice";
+      return false;
+    }
+  }
+  // rotctld ports go in steps of two (4533, 4535, ...): rigctld's 4532,
+  // 4534, ... stay free.
+  int next = basePort;
+  for (RotatorSpec& spec : rotators) {
+    if (spec.listenPort != 0) continue;
+    while (ports.count(next) != 0) next += 2;
+    if (next > 65535) {
+      error = "no port left above --base-port " + std::to_string(basePort);
+      return false;
+    }
+    spec.listenPort = next;
+    ports.insert(next);
+    next += 2;
+  }
+  return true;
+}
+
+std::string BridgeOptions::Usage() {
+  return
+      "Usage: zeva-rotctl-bridge [OPTIONS] --rotator ID:DEVICE:MODEL:POLLMS[:PORT] ...\n"
+      "\n"
+      "Lets programs that speak Hamlib's rotctld protocol (Gpredict, rotctl -m 2,\n"
+      "station software) drive rotators of the zeva-rotator daemon. The bridge is\n"
+      "the daemon's client: it configures the rotators itself, keeps the\n"
+      "connection, and reconnects and configures them again when it drops. Each\n"
+      "rotator gets its own rotctld port; several programs may use one port.\n"
+      "\n"
+      "  -r, --rotator ID:DEVICE:MODEL:POLLMS[:PORT]\n"
+      "        a rotator: its number, serial device, model (dcu1, rotorez, yaesu,\n"
+      "        spid, rc2800pa, rc2800px, prosistel or the number 1, 2, 4, 5, 8, 9,\n"
+      "        12), polling period in ms (from 100 for rotorez, yaesu, spid) and\n"
+      "        rotctld port (default: the base port, then +2 for each rotator)\n"
+      "  --host HOST        daemon host (default 127.0.0.1)\n"
+      "  --port PORT        daemon port (default 13020)\n"
+      "  --listen ADDRESS   address of the rotctld ports (default 127.0.0.1)\n"
+      "  --base-port PORT   first rotctld port (default 4533)\n"
+      "  -v, --verbose      log every rotctld command\n"
+      "  -V, --version      print the version\n"
+      "  -h, --help         this text\n"
+      "\n"
+      "Example:\n"
+      "  zeva-rotctl-bridge --rotator 1:/dev/ttyUSB0:yaesu:1000 --rotator 2:/dev/ttyUSB1:spid:500\n"
+      "  rotctl -m 2 -r 127.0.0.1:4533 P 90 0\n"
+      "\n"
+      "Logs go to standard error. Stops on SIGINT or SIGTERM (exit status 0);\n"
+      "exit status 1 on a usage error or when a port cannot be opened.\n";
+}

@@ -1,0 +1,48 @@
+// The bridge's command line: where the daemon is, where to listen for
+// rotctld clients, and the rotators to configure. Parsed once by main()
+// before anything starts; read-only afterwards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One rotator as given by --rotator ID:DEVICE:MODEL:POLLMS[:PORT].
+struct RotatorSpec {
+  int id = 0;              // rotator number in the daemon's CONFIGURE
+  std::string device;      // serial device path, passed on unchanged
+  int model = 0;           // CONFIGURE model number (1, 2, 4, 5, 8, 9, 12)
+  int pollMs = 0;          // polling period handed to CONFIGURE
+  int listenPort = 0;      // rotctld port of this rotator
+};
+
+class BridgeOptions {
+ public:
+  static constexpr int kDefaultBasePort = 4533;
+
+  std::string daemonHost = "127.0.0.1";
+  int daemonPort = 0;                          // set to the daemon's port by Parse
+  std::string listenAddress = "127.0.0.1";
+  int basePort = kDefaultBasePort;
+  std::vector<RotatorSpec> rotators;
+  bool verbose = false;   // log every rotctld command and its result code
+  bool help = false;      // -h/--help was given: print Usage() and exit 0
+  bool version = false;   // -V/--version was given
+
+  // Parses argv. On a usage error returns false with the reason in `error`.
+  // Rotators without a port of their own get basePort, basePort + 2, ... in
+  // the order given, skipping ports that other rotators name.
+  bool Parse(int argc, char** argv, std::string& error);
+
+  static std::string Usage();
+
+  // Model names the daemon's CONFIGURE numbers go by ("yaesu" -> 4); any
+  // case, or the number itself. Returns -1 for an unknown model.
+  static int ModelNumber(const std::string& nameOrNumber);
+  // A readable name of a model number ("Yaesu GS-232"), "unknown" otherwise.
+  static const char* ModelTitle(int model);
+  // Whether the model's box reports its position (a DCU-1 never does).
+  static bool ModelHasFeedback(int model);
+
+ private:
+  bool ParseRotator(const std::string& text, RotatorSpec& spec, std::string& error);
+};

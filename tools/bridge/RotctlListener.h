@@ -1,0 +1,43 @@
+// The rotctld port of one rotator: a listening TCP socket and the clients
+// connected to it, each a RotctlSession. Any number of clients (up to 32)
+// may use the port at once; their commands reach the same rotator.
+//
+// Owned by Bridge; called on the bridge's one thread only. The
+// BridgedRotator must outlive it.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BridgedRotator.h"
+#include "PollSet.h"
+#include "RotctlSession.h"
+
+class RotctlListener {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  RotctlListener(BridgedRotator& rotator, bool verbose);
+  ~RotctlListener();
+  RotctlListener(const RotctlListener&) = delete;
+  RotctlListener& operator=(const RotctlListener&) = delete;
+
+  // Binds address:port (the rotator's port) and listens. On failure returns
+  // false with the reason in `error`.
+  bool Open(const std::string& address, std::string& error);
+
+  void AddToPollSet(PollSet& set);
+  Clock::time_point NextDeadline() const;
+  // Lets every session go on, then drops the sessions that have ended.
+  void Service(Clock::time_point now);
+
+ private:
+  void Accept();
+
+  BridgedRotator& rotator;
+  const bool verbose;
+  int listenFd = -1;
+  std::vector<std::unique_ptr<RotctlSession>> sessions;
+};

@@ -1,0 +1,291 @@
+#include "RotctlSession.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "BridgeLog.h"
+#include "common/Common.h"
+
+namespace {
+
+constexpr int kPositionWaitMs = 2500;
+// A line longer than this is no rotctld command: the client is dropped.
+constexpr size_t kMaxLine = 4096;
+// Reading stops while this much is unanswered or unsent (a client that
+// sends and never reads).
+constexpr size_t kMaxQueued = 256;
+constexpr size_t kMaxOutgoing = 64 * 1024;
+
+// The model number reported by dump_state: Hamlib's "NET rotctl", which is
+// what the bridge is to its clients.
+constexpr int kReportedModel = 2;
+// What the bridge advertises: azimuth 0..360; elevation 0..90 is accepted
+// (and ignored) so that Hamlib clients do not refuse to send it.
+constexpr double kMinAz = 0, kMaxAz = 360, kMinEl = 0, kMaxEl = 90;
+
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#else
+constexpr int kSendFlags = 0;
+#endif
+
+std::string Degrees(double value) {
+  char text[64];
+  snprintf(text, sizeof text, "%f", value);
+  return text;
+}
+
+// A number the way rotctld reads one: leading digits count, trailing text
+// does not ("10," is 10), a word without a number is an error.
+bool ReadDegrees(const std::string& text, double& value) {
+  char* end = nullptr;
+  value = strtod(text.c_str(), &end);
+  return end != text.c_str() && std::isfinite(value) && std::fabs(value) < 1e6;
+}
+
+}  // namespace
+
+RotctlSession::RotctlSession(int fd, const std::string& peer, BridgedRotator& rotator,
+                             bool verbose)
+    : rotator(rotator), peer(peer), verbose(verbose), fd(fd) {}
+
+RotctlSession::~RotctlSession() {
+  if (fd >= 0) close(fd);
+}
+
+void RotctlSession::AddToPollSet(PollSet& set) {
+  if (fd < 0) return;
+  short events = 0;
+  if (!inputEnded && !quitting && queue.size() < kMaxQueued && outgoing.size() < kMaxOutgoing)
+    events |= POLLIN;
+  if (!outgoing.empty()) events |= POLLOUT;
+  set.Add(fd, events, [this](short revents) { OnReady(revents); });
+}
+
+RotctlSession::Clock::time_point RotctlSession::NextDeadline() const {
+  return waiting ? waitUntil : Clock::time_point::max();
+}
+
+void RotctlSession::OnReady(short revents) {
+  if (fd < 0) return;
+  if (revents & POLLNVAL) {
+    End("invalid descriptor");
+    return;
+  }
+  if (revents & POLLOUT) Flush();
+  if (fd < 0) return;
+  if (inputEnded && (revents & (POLLHUP | POLLERR))) {
+    // Gone both ways: nobody is left to read the answers still due.
+    End("connection closed");
+    return;
+  }
+  if (revents & (POLLIN | POLLHUP | POLLERR)) ReadFromClient();
+}
+
+void RotctlSession::ReadFromClient() {
+  char buffer[4096];
+  ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+    End(strerror(errno));
+    return;
+  }
+  if (n == 0) {
+    inputEnded = true;
+    TakeLines(true);
+  } else {
+    received.append(buffer, static_cast<size_t>(n));
+    TakeLines(false);
+  }
+  if (fd >= 0) RunQueue(Clock::now());
+}
+
+void RotctlSession::TakeLines(bool endOfInput) {
+  for (;;) {
+    std::string::size_type end = received.find('\n');
+    if (end == std::string::npos) break;
+    std::string line = received.substr(0, end);
+    received.erase(0, end + 1);
+    for (const RotctlRequest& request : RotctlParser::ParseLine(line)) queue.push_back(request);
+  }
+  if (received.size() > kMaxLine) {
+    End("line too long");
+    return;
+  }
+  // A last command without a line feed ("echo -n p | nc") still counts.
+  if (endOfInput && !received.empty()) {
+    for (const RotctlRequest& request : RotctlParser::ParseLine(received)) queue.push_back(request);
+    received.clear();
+  }
+}
+
+void RotctlSession::Service(Clock::time_point now) {
+  if (fd < 0) return;
+  RunQueue(now);
+}
+
+void RotctlSession::RunQueue(Clock::time_point now) {
+  while (fd >= 0 && !quitting && !queue.empty()) {
+    if (!Execute(queue.front(), now)) break;
+    queue.pop_front();
+  }
+  if (fd < 0) return;
+  Flush();
+  if (fd >= 0 && outgoing.empty() && (quitting || (inputEnded && queue.empty()))) {
+    End(quitting ? "quit" : "closed by the client");
+  }
+}
+
+bool RotctlSession::Execute(const RotctlRequest& request, Clock::time_point now) {
+  RotctlReply reply(request);
+  int code = RotctlReply::kOk;
+  switch (request.action) {
+    case RotctlAction::SetPos:
+      SetPosition(request, reply, code);
+      break;
+    case RotctlAction::GetPos: {
+      int bearing = 0;
+      if (!rotator.HasFeedback()) {
+        code = RotctlReply::kNotAvailable;  // as rotctld answers for a DCU-1
+      } else if (rotator.Position(bearing)) {
+        reply.Value("Azimuth", Degrees(bearing));
+        reply.Value("Elevation", Degrees(0));
+      } else if (!waiting) {
+        waiting = true;
+        waitUntil = now + std::chrono::milliseconds(kPositionWaitMs);
+        return false;
+      } else if (now < waitUntil) {
+        return false;
+      } else {
+        code = RotctlReply::kTimedOut;
+      }
+      waiting = false;
+      break;
+    }
+    case RotctlAction::Stop:
+      code = rotator.Halt() ? RotctlReply::kOk : RotctlReply::kIoError;
+      break;
+    case RotctlAction::GetInfo:
+      reply.Value("Info", rotator.Description());
+      break;
+    case RotctlAction::DumpState:
+      DumpState(request, reply);
+      break;
+    case RotctlAction::DumpCaps:
+      DumpCaps(reply);
+      break;
+    case RotctlAction::Quit:
+      // rotctld closes the connection without an answer.
+      if (verbose) BridgeLog("rotator %d: %s: quit", rotator.Spec().id, peer.c_str());
+      quitting = true;
+      return true;
+    case RotctlAction::Refused:
+    case RotctlAction::Unknown:
+      code = RotctlReply::kNotAvailable;
+      break;
+  }
+  if (code == RotctlReply::kOk && request.missingArgs) code = RotctlReply::kInvalidParameter;
+  Answer(request, reply, code);
+  return true;
+}
+
+void RotctlSession::SetPosition(const RotctlRequest& request, RotctlReply&, int& code) {
+  double azimuth = 0, elevation = 0;
+  if (request.missingArgs || !ReadDegrees(request.args[0], azimuth) ||
+      !ReadDegrees(request.args[1], elevation)) {
+    code = RotctlReply::kInvalidParameter;
+    return;
+  }
+  // The boxes take whole degrees 0..359; -90 and 270 are the same bearing.
+  // The elevation has nowhere to go.
+  long bearing = std::lround(azimuth) % 360;
+  if (bearing < 0) bearing += 360;
+  code = rotator.Turn(static_cast<int>(bearing)) ? RotctlReply::kOk : RotctlReply::kIoError;
+}
+
+void RotctlSession::DumpState(const RotctlRequest& request, RotctlReply& reply) {
+  // rotctl -m 2 reads the protocol version, the model and key=value lines
+  // up to "done", and checks set_pos arguments against the limits.
+  if (request.extended) {
+    reply.Value("rotctld Protocol Ver", "1");
+    reply.Value("Rotor Model", std::to_string(kReportedModel));
+    reply.Value("Minimum Azimuth", Degrees(kMinAz));
+    reply.Value("Maximum Azimuth", Degrees(kMaxAz));
+    reply.Value("Minimum Elevation", Degrees(kMinEl));
+    reply.Value("Maximum Elevation", Degrees(kMaxEl));
+    reply.Value("South Zero", "0");
+  } else {
+    reply.Record("1");
+    reply.Record(std::to_string(kReportedModel));
+    reply.Record("min_az=" + Degrees(kMinAz));
+    reply.Record("max_az=" + Degrees(kMaxAz));
+    reply.Record("min_el=" + Degrees(kMinEl));
+    reply.Record("max_el=" + Degrees(kMaxEl));
+    reply.Record("south_zero=0");
+  }
+  reply.Record("rot_type=Az");
+  reply.Record("done");
+}
+
+void RotctlSession::DumpCaps(RotctlReply& reply) {
+  char limits[64];
+  reply.Record("Caps dump for model:\t" + std::to_string(kReportedModel));
+  reply.Record("Model name:\t\t" + rotator.Description());
+  reply.Record("Mfg name:\t\tZEVA");
+  reply.Record(std::string("Backend version:\t") + zeva::kVersion);
+  reply.Record("Backend status:\t\tStable");
+  reply.Record("Rot type:\t\tAzimuth");
+  reply.Record("Port type:\t\tNetwork link");
+  snprintf(limits, sizeof limits, "Min Azimuth:\t\t%.2f", kMinAz);
+  reply.Record(limits);
+  snprintf(limits, sizeof limits, "Max Azimuth:\t\t%.2f", kMaxAz);
+  reply.Record(limits);
+  snprintf(limits, sizeof limits, "Min Elevation:\t\t%.2f", kMinEl);
+  reply.Record(limits);
+  snprintf(limits, sizeof limits, "Max Elevation:\t\t%.2f", kMaxEl);
+  reply.Record(limits);
+  reply.Record("Can set Position:\tY");
+  reply.Record(std::string("Can get Position:\t") + (rotator.HasFeedback() ? "Y" : "N"));
+  reply.Record("Can Stop:\t\tY");
+  reply.Record("Can Park:\t\tN");
+  reply.Record("Can Reset:\t\tN");
+  reply.Record("Can Move:\t\tN");
+  reply.Record("Can get Info:\t\tY");
+  reply.ReportSuccess();
+}
+
+void RotctlSession::Answer(const RotctlRequest& request, const RotctlReply& reply, int code) {
+  if (verbose) {
+    std::string args;
+    for (const std::string& arg : request.args) args += " " + arg;
+    BridgeLog("rotator %d: %s: %s%s -> RPRT %d", rotator.Spec().id, peer.c_str(),
+              request.name.c_str(), args.c_str(), code);
+  }
+  outgoing += reply.Finish(code);
+}
+
+void RotctlSession::Flush() {
+  while (fd >= 0 && !outgoing.empty()) {
+    ssize_t n = send(fd, outgoing.data(), outgoing.size(), kSendFlags);
+    if (n > 0) {
+      outgoing.erase(0, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    End(n < 0 ? strerror(errno) : "send failed");
+  }
+}
+
+void RotctlSession::End(const char* why) {
+  if (fd < 0) return;
+  close(fd);
+  fd = -1;
+  BridgeLog("rotator %d: rotctld client %s disconnected (%s)", rotator.Spec().id, peer.c_str(),
+            why);
+}

@@ -1,0 +1,65 @@
+// One rotctld client connected to a rotator's port: reads its command
+// lines, carries them out on the rotator and writes the answers, in order.
+// A get_pos that arrives before the daemon has reported any position waits
+// (up to 2.5 s) for the first one, holding back the commands behind it, the
+// way rotctld holds a client while it asks the box.
+//
+// Owned by its RotctlListener; called on the bridge's one thread only. The
+// BridgedRotator must outlive it.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <string>
+
+#include "BridgedRotator.h"
+#include "PollSet.h"
+#include "RotctlParser.h"
+#include "RotctlReply.h"
+
+class RotctlSession {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Takes over the connected socket `fd`; `peer` names the client in logs.
+  RotctlSession(int fd, const std::string& peer, BridgedRotator& rotator, bool verbose);
+  ~RotctlSession();
+  RotctlSession(const RotctlSession&) = delete;
+  RotctlSession& operator=(const RotctlSession&) = delete;
+
+  void AddToPollSet(PollSet& set);
+  Clock::time_point NextDeadline() const;
+  // Goes on with waiting commands (a position may have come, a wait may
+  // have run out) and sends what is ready.
+  void Service(Clock::time_point now);
+  // The connection has ended; the listener then destroys the session.
+  bool Finished() const { return fd < 0; }
+
+ private:
+  void OnReady(short revents);
+  void ReadFromClient();
+  void TakeLines(bool endOfInput);
+  // Carries out the queued requests until one has to wait.
+  void RunQueue(Clock::time_point now);
+  // Carries out one request; false when it has to wait.
+  bool Execute(const RotctlRequest& request, Clock::time_point now);
+  void SetPosition(const RotctlRequest& request, RotctlReply& reply, int& code);
+  void DumpState(const RotctlRequest& request, RotctlReply& reply);
+  void DumpCaps(RotctlReply& reply);
+  void Answer(const RotctlRequest& request, const RotctlReply& reply, int code);
+  void Flush();
+  void End(const char* why);
+
+  BridgedRotator& rotator;
+  const std::string peer;
+  const bool verbose;
+
+  int fd;
+  std::string received;                  // text not yet ended by a line feed
+  std::deque<RotctlRequest> queue;       // requests not yet answered
+  std::string outgoing;                  // answers not yet sent
+  bool inputEnded = false;               // the client closed its sending side
+  bool quitting = false;                 // q received: close once sent
+  bool waiting = false;                  // the front get_pos waits for a position
+  Clock::time_point waitUntil;
+};

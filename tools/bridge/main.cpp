@@ -1,0 +1,47 @@
+// zeva-rotctl-bridge: lets rotctld-protocol programs drive the rotators of
+// the zeva-rotator daemon.
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+
+#include "Bridge.h"
+#include "BridgeOptions.h"
+#include "common/Common.h"
+
+namespace {
+void OnStopSignal(int) { Bridge::RequestStop(); }
+}  // namespace
+
+int main(int argc, char** argv) {
+  BridgeOptions options;
+  std::string error;
+  if (!options.Parse(argc, argv, error)) {
+    fprintf(stderr, "zeva-rotctl-bridge: %s\nTry 'zeva-rotctl-bridge --help'.\n", error.c_str());
+    return 1;
+  }
+  if (options.help) {
+    fputs(BridgeOptions::Usage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    printf("zeva-rotctl-bridge %s\n", zeva::kVersion);
+    return 0;
+  }
+
+  // A client that vanishes mid-answer must not end the process.
+  signal(SIGPIPE, SIG_IGN);
+  struct sigaction action;
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  Bridge bridge(options);
+  if (!bridge.Open(error)) {
+    fprintf(stderr, "zeva-rotctl-bridge: %s\n", error.c_str());
+    return 1;
+  }
+  return bridge.Run();
+}
