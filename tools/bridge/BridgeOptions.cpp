@@ -257,5 +257,5 @@ std::string BridgeOptions::Usage() {
       "  rotctl -m 2 -r 127.0.0.1:4533 P 90 0\n"
       "\n"
       "Logs go to standard error. Stops on SIGINT or SIGTERM (exit status 0);\n"
-      "exit status 1 on a usage error or when a port cannot be opened.\n";
+      "exit status 1 when a rotctld port cannot be opened, 2 on a usage error.\n";
 }

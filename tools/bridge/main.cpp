@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   std::string error;
   if (!options.Parse(argc, argv, error)) {
     fprintf(stderr, "zeva-rotctl-bridge: %s\nTry 'zeva-rotctl-bridge --help'.\n", error.c_str());
-    return 1;
+    return 2;  // a service manager does not restart after this
   }
   if (options.help) {
     fputs(BridgeOptions::Usage().c_str(), stdout);
