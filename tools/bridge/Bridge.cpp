@@ -115,7 +115,11 @@ void Bridge::OnBearing(int id, int bearing) {
       return;
     }
   }
-  BridgeLog("bearing for rotator %d, which the bridge did not configure", id);
+  if (strangers.insert(id).second) {
+    BridgeLog("bearings for rotator %d, which the bridge did not configure: another client "
+              "of the daemon configured it",
+              id);
+  }
 }
 
 void Bridge::OnLinkLost() {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,4 +44,5 @@ class Bridge {
   std::vector<std::unique_ptr<BridgedRotator>> rotators;
   std::vector<std::unique_ptr<RotctlListener>> listeners;
   PollSet pollSet;
+  std::set<int> strangers;  // rotator numbers not ours that bearings came for (logged once)
 };
