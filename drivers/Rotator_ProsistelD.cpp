@@ -6,7 +6,6 @@
 
 namespace {
 constexpr int kPollMs = 5000;
-constexpr size_t kMaxLine = 20;
 constexpr int kFrameLength = 7;  // STX A G, three characters, CR
 }  // namespace
 
@@ -37,18 +36,10 @@ void Rotator_ProsistelD::DoStop() { Write("\x02" "AG977\r", kFrameLength); }
 
 void Rotator_ProsistelD::DoTimer() { Write("\x02" "AM\r", 4); }
 
-// The reply parser. Lines end with CR; an LF is never stored. A line longer
-// than 20 bytes is reported as bad with its 21 bytes before its end arrives.
+// The reply parser: text lines ended by CR, at most 20 bytes (see
+// GatherReplyLine); a CR LF pair ends one line.
 void Rotator_ProsistelD::DoSerial(char c) {
-  if (c == '\n') return;
-  if (c != '\r') {
-    replyLine.push_back(c);
-    if (replyLine.size() > kMaxLine) {
-      Bad(replyLine);
-      replyLine.clear();
-    }
-    return;
-  }
+  if (!GatherReplyLine(replyLine, c)) return;
   ParseLine();
   replyLine.clear();
 }

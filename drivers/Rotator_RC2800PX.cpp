@@ -4,10 +4,6 @@
 
 #include "common/Common.h"
 
-namespace {
-constexpr size_t kMaxLine = 20;
-}  // namespace
-
 Rotator_RC2800PX::Rotator_RC2800PX() {
   baudRate = 9600;
   dataBits = 8;
@@ -30,19 +26,10 @@ void Rotator_RC2800PX::DoRotate(int bearing) {
 
 void Rotator_RC2800PX::DoStop() { Write(std::string("S\r")); }
 
-// The reply parser. Lines end with CR; an LF is never stored, so a CR LF pair
-// ends one line. A line longer than 20 bytes is reported as bad with its 21
-// bytes before its end arrives, and the rest starts a new line.
+// The reply parser: text lines ended by CR, at most 20 bytes (see
+// GatherReplyLine); a CR LF pair ends one line.
 void Rotator_RC2800PX::DoSerial(char c) {
-  if (c == '\n') return;
-  if (c != '\r') {
-    replyLine.push_back(c);
-    if (replyLine.size() > kMaxLine) {
-      Bad(replyLine);
-      replyLine.clear();
-    }
-    return;
-  }
+  if (!GatherReplyLine(replyLine, c)) return;
   ParseLine();
   replyLine.clear();
 }

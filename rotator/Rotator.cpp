@@ -125,6 +125,18 @@ void Rotator::Bad(const std::string& response) {
 
 void Rotator::Bad(char c) { Bad(std::string(1, c)); }
 
+bool Rotator::GatherReplyLine(std::string& line, char c) {
+  constexpr size_t kMaxLine = 20;
+  if (c == '\n') return false;
+  if (c == '\r') return true;
+  line.push_back(c);
+  if (line.size() > kMaxLine) {
+    Bad(line);
+    line.clear();
+  }
+  return false;
+}
+
 bool Rotator::DoInitialize() {
   LogMessage("Rotor type is not implemented");
   return false;

@@ -59,6 +59,14 @@ class Rotator {
   void Bad(const std::string& response);
   void Bad(char c);
 
+  // Line gathering shared by the drivers whose replies are text lines ended
+  // by a carriage return: a line feed is dropped, any other byte is added to
+  // `line`, and a line that reaches 21 bytes is reported as bad with those
+  // bytes and emptied (its remaining bytes start a new line). Returns true
+  // when `c` is the carriage return that completes `line`; the caller parses
+  // it and empties it.
+  bool GatherReplyLine(std::string& line, char c);
+
   int Id() const { return id; }
   const std::string& Port() const { return port; }
 
