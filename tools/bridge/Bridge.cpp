@@ -28,8 +28,8 @@ Bridge::Bridge(const BridgeOptions& options) : options(options) {
   callbacks.bearing = [this](int id, int bearing) { OnBearing(id, bearing); };
   callbacks.lost = [this] { OnLinkLost(); };
   link = std::make_unique<DaemonLink>(options.daemonHost, options.daemonPort, callbacks);
-  for (const RotatorSpec& spec : options.rotators) {
-    rotators.push_back(std::make_unique<BridgedRotator>(spec, *link));
+  for (const RotatorSetup& setup : options.rotators) {
+    rotators.push_back(std::make_unique<BridgedRotator>(setup, *link));
   }
 }
 
@@ -110,7 +110,7 @@ void Bridge::OnConnected() {
 
 void Bridge::OnBearing(int id, int bearing) {
   for (auto& rotator : rotators) {
-    if (rotator->Spec().id == id) {
+    if (rotator->Setup().id == id) {
       rotator->OnBearing(bearing);
       return;
     }

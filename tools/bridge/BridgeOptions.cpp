@@ -82,7 +82,7 @@ bool BridgeOptions::ModelHasFeedback(int model) { return model != 1; }
 // from both ends: the first is the number, and the last three are MODEL,
 // POLLMS and PORT when the third from the end names a model and there are at
 // least five fields; otherwise the last two are MODEL and POLLMS.
-bool BridgeOptions::ParseRotator(const std::string& text, RotatorSpec& spec,
+bool BridgeOptions::ParseRotator(const std::string& text, RotatorSetup& setup,
                                  std::string& error) {
   std::vector<std::string> fields = Split(text, ':');
   if (!text.empty() && text.back() == ':') fields.push_back("");
@@ -100,7 +100,7 @@ bool BridgeOptions::ParseRotator(const std::string& text, RotatorSpec& spec,
     if (i > 1) device += ':';
     device += fields[i];
   }
-  if (!ToInt(idText, INT_MIN, INT_MAX, spec.id)) {
+  if (!ToInt(idText, INT_MIN, INT_MAX, setup.id)) {
     error = "--rotator " + text + ": rotator number '" + idText + "' is not a number";
     return false;
   }
@@ -109,21 +109,21 @@ bool BridgeOptions::ParseRotator(const std::string& text, RotatorSpec& spec,
     error = "--rotator " + text + ": the device path must be non-empty, without blanks";
     return false;
   }
-  spec.device = device;
-  spec.model = ModelNumber(modelText);
-  if (spec.model < 0) {
+  setup.device = device;
+  setup.model = ModelNumber(modelText);
+  if (setup.model < 0) {
     error = "--rotator " + text + ": unknown model '" + modelText +
             "' (dcu1, rotorez, yaesu, spid, rc2800pa, rc2800px, prosistel or 1, 2, 4, 5, 8, 9, 12)";
     return false;
   }
-  if (!ToInt(pollText, 0, kMaxPollMs, spec.pollMs) ||
-      (IsPolled(spec.model) && spec.pollMs < kMinPollMs)) {
+  if (!ToInt(pollText, 0, kMaxPollMs, setup.pollMs) ||
+      (IsPolled(setup.model) && setup.pollMs < kMinPollMs)) {
     error = "--rotator " + text + ": poll period '" + pollText + "' must be a number of ms" +
-            (IsPolled(spec.model) ? " from 100" : "") + " up to 3600000";
+            (IsPolled(setup.model) ? " from 100" : "") + " up to 3600000";
     return false;
   }
-  spec.listenPort = 0;
-  if (tail == 3 && !ToInt(fields.back(), 1, 65535, spec.listenPort)) {
+  setup.listenPort = 0;
+  if (tail == 3 && !ToInt(fields.back(), 1, 65535, setup.listenPort)) {
     error = "--rotator " + text + ": port '" + fields.back() + "' must be 1..65535";
     return false;
   }
@@ -181,9 +181,9 @@ bool BridgeOptions::Parse(int argc, char** argv, std::string& error) {
       }
     } else if (arg == "-r" || arg == "--rotator") {
       if (!takeValue(text)) return false;
-      RotatorSpec spec;
-      if (!ParseRotator(text, spec, error)) return false;
-      rotators.push_back(spec);
+      RotatorSetup setup;
+      if (!ParseRotator(text, setup, error)) return false;
+      rotators.push_back(setup);
     } else {
       error = "unknown option '" + arg + "'";
       return false;
@@ -198,31 +198,31 @@ bool BridgeOptions::Parse(int argc, char** argv, std::string& error) {
   std::set<int> ids;
   std::set<std::string> devices;
   std::set<int> ports;
-  for (const RotatorSpec& spec : rotators) {
-    if (!ids.insert(spec.id).second) {
-      error = "rotator " + std::to_string(spec.id) + " is given twice";
+  for (const RotatorSetup& setup : rotators) {
+    if (!ids.insert(setup.id).second) {
+      error = "rotator " + std::to_string(setup.id) + " is given twice";
       return false;
     }
-    if (!devices.insert(spec.device).second) {
-      error = "device " + spec.device + " is given twice";
+    if (!devices.insert(setup.device).second) {
+      error = "device " + setup.device + " is given twice";
       return false;
     }
-    if (spec.listenPort != 0 && !ports.insert(spec.listenPort).second) {
-      error = "port " + std::to_string(spec.listenPort) + " is given twice";
+    if (setup.listenPort != 0 && !ports.insert(setup.listenPort).second) {
+      error = "port " + std::to_string(setup.listenPort) + " is given twice";
       return false;
     }
   }
   // rotctld ports go in steps of two (4533, 4535, ...): rigctld's 4532,
   // 4534, ... stay free.
   int next = basePort;
-  for (RotatorSpec& spec : rotators) {
-    if (spec.listenPort != 0) continue;
+  for (RotatorSetup& setup : rotators) {
+    if (setup.listenPort != 0) continue;
     while (ports.count(next) != 0) next += 2;
     if (next > 65535) {
       error = "no port left above --base-port " + std::to_string(basePort);
       return false;
     }
-    spec.listenPort = next;
+    setup.listenPort = next;
     ports.insert(next);
     next += 2;
   }

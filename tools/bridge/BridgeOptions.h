@@ -7,7 +7,7 @@
 #include <vector>
 
 // One rotator as given by --rotator ID:DEVICE:MODEL:POLLMS[:PORT].
-struct RotatorSpec {
+struct RotatorSetup {
   int id = 0;              // rotator number in the daemon's CONFIGURE
   std::string device;      // serial device path, passed on unchanged
   int model = 0;           // CONFIGURE model number (1, 2, 4, 5, 8, 9, 12)
@@ -23,7 +23,7 @@ class BridgeOptions {
   int daemonPort = 0;                          // set to the daemon's port by Parse
   std::string listenAddress = "127.0.0.1";
   int basePort = kDefaultBasePort;
-  std::vector<RotatorSpec> rotators;
+  std::vector<RotatorSetup> rotators;
   bool verbose = false;   // log every rotctld command and its result code
   bool help = false;      // -h/--help was given: print Usage() and exit 0
   bool version = false;   // -V/--version was given
@@ -44,5 +44,5 @@ class BridgeOptions {
   static bool ModelHasFeedback(int model);
 
  private:
-  bool ParseRotator(const std::string& text, RotatorSpec& spec, std::string& error);
+  bool ParseRotator(const std::string& text, RotatorSetup& setup, std::string& error);
 };

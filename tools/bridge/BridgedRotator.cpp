@@ -10,18 +10,18 @@ namespace {
 constexpr int kMinSilenceMs = 10000;
 }  // namespace
 
-BridgedRotator::BridgedRotator(const RotatorSpec& spec, DaemonLink& link)
-    : spec(spec), link(link) {}
+BridgedRotator::BridgedRotator(const RotatorSetup& setup, DaemonLink& link)
+    : setup(setup), link(link) {}
 
 void BridgedRotator::Configure(Clock::time_point now) {
-  std::string line = "CONFIGURE " + std::to_string(spec.id) + " " + spec.device + " " +
-                     std::to_string(spec.model) + " " + std::to_string(spec.pollMs);
+  std::string line = "CONFIGURE " + std::to_string(setup.id) + " " + setup.device + " " +
+                     std::to_string(setup.model) + " " + std::to_string(setup.pollMs);
   if (!link.SendLine(line)) return;
-  BridgeLog("rotator %d: configured (%s on %s, poll %d ms), rotctld port %d", spec.id,
-            BridgeOptions::ModelTitle(spec.model), spec.device.c_str(), spec.pollMs,
-            spec.listenPort);
+  BridgeLog("rotator %d: configured (%s on %s, poll %d ms), rotctld port %d", setup.id,
+            BridgeOptions::ModelTitle(setup.model), setup.device.c_str(), setup.pollMs,
+            setup.listenPort);
   awaitingFirst = HasFeedback();
-  silenceWarningAt = now + std::chrono::milliseconds(std::max(kMinSilenceMs, 3 * spec.pollMs));
+  silenceWarningAt = now + std::chrono::milliseconds(std::max(kMinSilenceMs, 3 * setup.pollMs));
 }
 
 void BridgedRotator::OnBearing(int value) {
@@ -33,10 +33,10 @@ void BridgedRotator::OnBearing(int value) {
 void BridgedRotator::OnLinkLost() { awaitingFirst = false; }
 
 bool BridgedRotator::Turn(int target) {
-  return link.SendLine("ROTATE " + std::to_string(spec.id) + " " + std::to_string(target));
+  return link.SendLine("ROTATE " + std::to_string(setup.id) + " " + std::to_string(target));
 }
 
-bool BridgedRotator::Halt() { return link.SendLine("STOP " + std::to_string(spec.id)); }
+bool BridgedRotator::Halt() { return link.SendLine("STOP " + std::to_string(setup.id)); }
 
 bool BridgedRotator::Position(int& value) const {
   if (!known) return false;
@@ -44,11 +44,11 @@ bool BridgedRotator::Position(int& value) const {
   return true;
 }
 
-bool BridgedRotator::HasFeedback() const { return BridgeOptions::ModelHasFeedback(spec.model); }
+bool BridgedRotator::HasFeedback() const { return BridgeOptions::ModelHasFeedback(setup.model); }
 
 std::string BridgedRotator::Description() const {
-  return std::string("ZEVA ") + BridgeOptions::ModelTitle(spec.model) + " rotator " +
-         std::to_string(spec.id) + " on " + spec.device;
+  return std::string("ZEVA ") + BridgeOptions::ModelTitle(setup.model) + " rotator " +
+         std::to_string(setup.id) + " on " + setup.device;
 }
 
 BridgedRotator::Clock::time_point BridgedRotator::NextDeadline() const {
@@ -60,5 +60,5 @@ void BridgedRotator::OnTimer(Clock::time_point now) {
   awaitingFirst = false;
   BridgeLog("rotator %d: no position from %s since it was configured; check the device, "
             "the model and the daemon's log",
-            spec.id, spec.device.c_str());
+            setup.id, setup.device.c_str());
 }

@@ -17,11 +17,11 @@ class BridgedRotator {
  public:
   using Clock = std::chrono::steady_clock;
 
-  BridgedRotator(const RotatorSpec& spec, DaemonLink& link);
+  BridgedRotator(const RotatorSetup& setup, DaemonLink& link);
   BridgedRotator(const BridgedRotator&) = delete;
   BridgedRotator& operator=(const BridgedRotator&) = delete;
 
-  const RotatorSpec& Spec() const { return spec; }
+  const RotatorSetup& Setup() const { return setup; }
 
   // Sends CONFIGURE for this rotator (the link has just connected).
   void Configure(Clock::time_point now);
@@ -48,7 +48,7 @@ class BridgedRotator {
   void OnTimer(Clock::time_point now);
 
  private:
-  const RotatorSpec spec;
+  const RotatorSetup setup;
   DaemonLink& link;
 
   bool known = false;        // `bearing` holds a reported position

@@ -51,7 +51,7 @@ RotctlListener::~RotctlListener() {
 }
 
 bool RotctlListener::Open(const std::string& address, std::string& error) {
-  int port = rotator.Spec().listenPort;
+  int port = rotator.Setup().listenPort;
   struct addrinfo hints;
   memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_UNSPEC;
@@ -87,7 +87,7 @@ bool RotctlListener::Open(const std::string& address, std::string& error) {
     error = "cannot listen on " + address + " port " + std::to_string(port) + ": " + error;
     return false;
   }
-  BridgeLog("rotator %d: rotctld port %s:%d", rotator.Spec().id, address.c_str(), port);
+  BridgeLog("rotator %d: rotctld port %s:%d", rotator.Setup().id, address.c_str(), port);
   return true;
 }
 
@@ -118,7 +118,7 @@ void RotctlListener::Accept() {
   if (fd < 0) return;  // the client gave up already, or try again next round
   std::string peer = PeerName(address);
   if (sessions.size() >= kMaxSessions) {
-    BridgeLog("rotator %d: refusing rotctld client %s: %zu clients already", rotator.Spec().id,
+    BridgeLog("rotator %d: refusing rotctld client %s: %zu clients already", rotator.Setup().id,
               peer.c_str(), sessions.size());
     close(fd);
     return;
@@ -129,6 +129,6 @@ void RotctlListener::Accept() {
 #ifdef SO_NOSIGPIPE
   setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
 #endif
-  BridgeLog("rotator %d: rotctld client %s connected", rotator.Spec().id, peer.c_str());
+  BridgeLog("rotator %d: rotctld client %s connected", rotator.Setup().id, peer.c_str());
   sessions.push_back(std::make_unique<RotctlSession>(fd, peer, rotator, verbose));
 }

@@ -182,7 +182,7 @@ bool RotctlSession::Execute(const RotctlRequest& request, Clock::time_point now)
       break;
     case RotctlAction::Quit:
       // rotctld closes the connection without an answer.
-      if (verbose) BridgeLog("rotator %d: %s: quit", rotator.Spec().id, peer.c_str());
+      if (verbose) BridgeLog("rotator %d: %s: quit", rotator.Setup().id, peer.c_str());
       quitting = true;
       return true;
     case RotctlAction::Refused:
@@ -264,7 +264,7 @@ void RotctlSession::Answer(const RotctlRequest& request, const RotctlReply& repl
   if (verbose) {
     std::string args;
     for (const std::string& arg : request.args) args += " " + arg;
-    BridgeLog("rotator %d: %s: %s%s -> RPRT %d", rotator.Spec().id, peer.c_str(),
+    BridgeLog("rotator %d: %s: %s%s -> RPRT %d", rotator.Setup().id, peer.c_str(),
               request.name.c_str(), args.c_str(), code);
   }
   outgoing += reply.Finish(code);
@@ -286,6 +286,6 @@ void RotctlSession::End(const char* why) {
   if (fd < 0) return;
   close(fd);
   fd = -1;
-  BridgeLog("rotator %d: rotctld client %s disconnected (%s)", rotator.Spec().id, peer.c_str(),
+  BridgeLog("rotator %d: rotctld client %s disconnected (%s)", rotator.Setup().id, peer.c_str(),
             why);
 }
