@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/bridge/ChildProcess.h"
 #include "tests/bridge/RotctlClient.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Daemon.h"
 #include "tests/support/TcpClient.h"
 
@@ -24,8 +24,8 @@
 #error "ZEVA_BOXSIM_PATH must name the zeva-boxsim binary"
 #endif
 
-using bridge_test::ChildProcess;
 using bridge_test::RotctlClient;
+using testing_support::ChildProcess;
 using testing_support::Daemon;
 using testing_support::PortIsFree;
 

@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
+
 namespace emulator_test {
 
 class EmulatedBox {
  public:
   EmulatedBox() = default;
-  ~EmulatedBox();  // Stop()
+  ~EmulatedBox() { Stop(); }
   EmulatedBox(const EmulatedBox&) = delete;
   EmulatedBox& operator=(const EmulatedBox&) = delete;
 
@@ -26,28 +28,31 @@ class EmulatedBox {
              int timeoutMs = 5000);
 
   const std::string& Device() const { return device; }
-  pid_t Pid() const { return pid; }
-  bool Running() const { return pid > 0; }
+  pid_t Pid() const { return child.Pid(); }
+  bool Running() const { return child.Running(); }
 
   // The emulator's log so far.
-  std::string Log() const;
-  bool WaitForLog(const std::string& text, int timeoutMs) const;
-  size_t CountLog(const std::string& text) const;
+  std::string Log() const { return child.Stderr(); }
+  bool WaitForLog(const std::string& text, int timeoutMs) const {
+    return child.WaitForStderr(text, timeoutMs);
+  }
+  size_t CountLog(const std::string& text) const {
+    return child.CountStderr(text);
+  }
 
   // Waits for the program to end by itself. Its exit status, -1 on
   // timeout, -2 when a signal ended it.
-  int WaitExit(int timeoutMs);
+  int WaitExit(int timeoutMs) { return child.Wait(timeoutMs); }
 
   // SIGTERM, up to 2 s for the program to end, then SIGKILL. Returns the
   // exit status as WaitExit does, or -3 when it was not running.
-  int Stop();
+  int Stop() { return child.Stop(2000); }
 
   static std::string BinaryPath();
 
  private:
-  pid_t pid = -1;
+  testing_support::ChildProcess child;
   std::string device;
-  std::string logPath;
 };
 
 }  // namespace emulator_test

@@ -1,0 +1,77 @@
+// A program started by a test (the daemon, zeva-boxsim, zeva-rotctl-bridge,
+// rotctl) with standard input from /dev/null and its standard output and
+// error captured in temporary files the test can read and wait on. Only this
+// child is ever signalled, by its process id; the destructor SIGKILLs it if
+// it still runs and removes the files.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+class ChildProcess {
+ public:
+  // Which of the test's open descriptors the child keeps.
+  enum class Descriptors {
+    kInherit,    // all of them, as fork() leaves them
+    kStdioOnly,  // none: the test's sockets and pty masters are closed
+  };
+
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // argv[0] is the program: a path, or a name looked up in PATH. False when
+  // a child of this object still runs or it cannot be started; a program
+  // that cannot be run exits with status 127.
+  bool Start(const std::vector<std::string>& argv,
+             Descriptors descriptors = Descriptors::kInherit);
+  pid_t Pid() const { return pid; }
+  bool Running() const { return pid > 0; }
+
+  bool Signal(int signal);
+  // Waits for the exit; returns the exit status, -1 on time-out (or when
+  // nothing runs), -2 when a signal ended it.
+  int Wait(int timeoutMs);
+  // SIGTERM, up to graceMs for the exit, then SIGKILL. Returns the status
+  // as Wait() does, or -3 when nothing was running.
+  int Stop(int graceMs);
+
+  std::string Stdout() const;
+  std::string Stderr() const;
+  // Waits until standard output (or error) holds `text`.
+  bool WaitForStdout(const std::string& text, int timeoutMs) const;
+  bool WaitForStderr(const std::string& text, int timeoutMs) const;
+  // The occurrences of `text` in standard output (or error) so far.
+  size_t CountStdout(const std::string& text) const;
+  size_t CountStderr(const std::string& text) const;
+
+  // The first line of standard output (without its line feed) once it is
+  // complete; "" on time-out or when the program ends without one.
+  std::string FirstStdoutLine(int timeoutMs) const;
+
+  // Runs argv to its end (killed after timeoutMs); returns the exit status
+  // as Wait() does, and standard output followed by standard error in
+  // `output`.
+  static int Run(const std::vector<std::string>& argv, int timeoutMs,
+                 std::string& output);
+
+  // The full path of `name` found in PATH, or "".
+  static std::string FindInPath(const std::string& name);
+
+ private:
+  // True when the child has exited (it is not reaped: Wait() still is).
+  bool Ended() const;
+  void Kill();  // SIGKILL and reap
+  void RemoveFiles();
+
+  pid_t pid = -1;
+  std::string outPath;
+  std::string errPath;
+};
+
+}  // namespace testing_support
