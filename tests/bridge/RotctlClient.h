@@ -1,22 +1,22 @@
 // A rotctld-protocol client on loopback, as the bridge tests use it: sends
-// command lines ended by a line feed and reads the answer lines.
+// command lines ended by a line feed and reads the answer lines. The socket
+// work is the shared TcpClient's.
 #pragma once
 
 #include <string>
+
+#include "tests/support/TcpClient.h"
 
 namespace bridge_test {
 
 class RotctlClient {
  public:
-  RotctlClient() = default;
-  ~RotctlClient();
-  RotctlClient(const RotctlClient&) = delete;
-  RotctlClient& operator=(const RotctlClient&) = delete;
-
   // Connects to 127.0.0.1:port, retrying for up to timeoutMs.
-  bool Connect(int port, int timeoutMs = 5000);
-  void Close();
-  bool Send(const std::string& bytes);
+  bool Connect(int port, int timeoutMs = 5000) {
+    return connection.Connect(port, timeoutMs);
+  }
+  void Close() { connection.Close(); }
+  bool Send(const std::string& bytes) { return connection.Send(bytes); }
 
   // Sends `command` and a line feed, then reads `lines` answer lines; returns
   // them as sent (each with its line feed), fewer when the time runs out.
@@ -24,13 +24,12 @@ class RotctlClient {
   // The next line (with its line feed), or what came of it within timeoutMs.
   std::string ReadLine(int timeoutMs);
   // Everything that arrives within timeoutMs.
-  std::string ReadAll(int timeoutMs);
+  std::string ReadAll(int timeoutMs) { return connection.ReadAll(timeoutMs); }
   // True when the bridge closed the connection within timeoutMs.
-  bool WaitClosed(int timeoutMs);
+  bool WaitClosed(int timeoutMs) { return connection.WaitClosed(timeoutMs); }
 
  private:
-  int fd = -1;
-  std::string pending;
+  testing_support::TcpClient connection;
 };
 
 // A loopback TCP port that nothing listens on now, with `port + 2` free too

@@ -72,12 +72,18 @@ bool TcpClient::Send(const std::string& bytes) {
 }
 
 std::string TcpClient::ReadLine(int timeoutMs) {
+  std::string line = ReadLineEndedBy('\r', timeoutMs);
+  if (!line.empty()) line.pop_back();
+  return line;
+}
+
+std::string TcpClient::ReadLineEndedBy(char end, int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    auto cr = pending.find('\r');
-    if (cr != std::string::npos) {
-      std::string line = pending.substr(0, cr);
-      pending.erase(0, cr + 1);
+    auto at = pending.find(end);
+    if (at != std::string::npos) {
+      std::string line = pending.substr(0, at + 1);
+      pending.erase(0, at + 1);
       return line;
     }
     if (fd < 0) return "";
@@ -98,10 +104,15 @@ bool TcpClient::WaitForLine(const std::string& line, int timeoutMs) {
   return false;
 }
 
+std::string TcpClient::TakePending() {
+  std::string rest;
+  rest.swap(pending);
+  return rest;
+}
+
 std::string TcpClient::ReadAll(int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::string out;
-  out.swap(pending);
+  std::string out = TakePending();
   while (fd >= 0) {
     struct pollfd p = {fd, POLLIN, 0};
     if (poll(&p, 1, MsLeft(deadline)) <= 0) break;

@@ -20,6 +20,11 @@ class TcpClient {
   bool Command(const std::string& line) { return Send(line + "\r"); }
   // The next line ended by CR (without it), or "" after timeoutMs.
   std::string ReadLine(int timeoutMs);
+  // The next line ended by `end`, with it; "" when none is complete within
+  // timeoutMs or the connection ends first (what came of it stays pending).
+  std::string ReadLineEndedBy(char end, int timeoutMs);
+  // What has arrived but not been read yet, which is then forgotten.
+  std::string TakePending();
   // Reads lines until one equals `line`; false after timeoutMs.
   bool WaitForLine(const std::string& line, int timeoutMs);
   // Everything that arrives within timeoutMs.
