@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -192,6 +193,10 @@ void TcpServer::AcceptLoop() {
     }
     SetCloseOnExec(socket);
     PrepareSocket(socket);
+    // Every send is one whole line the client waits for (a bearing, the
+    // version): send it at once rather than hold it for an earlier ACK.
+    int one = 1;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
     char address[64] = "";
     inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
