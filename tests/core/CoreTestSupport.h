@@ -1,53 +1,31 @@
-// Helpers shared by the core unit tests: capturing the log while it is being
-// written, waiting for a condition, counting this process's threads, and a
-// thread-safe recorder of callback values.
+// Helpers shared by the core unit tests: counting this process's threads, a
+// thread-safe recorder of callback values and terminal settings to compare.
+// Log capture and the time helpers come from tests/support.
 #pragma once
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
-#include <functional>
-#include <iostream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "tests/support/LogCapture.h"
 #include "tests/support/TcpClient.h"
+#include "tests/support/Time.h"
 
 namespace core_test {
 
-using Clock = std::chrono::steady_clock;
-
-inline long MsSince(Clock::time_point start) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               Clock::now() - start)
-                               .count());
-}
-
-// Polls `condition` every 5 ms until it holds or timeoutMs has passed.
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (condition()) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
-inline void SleepMs(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+using testing_support::Clock;
+using testing_support::LogCapture;
+using testing_support::MsSince;
+using testing_support::SleepMs;
+using testing_support::WaitUntil;
 
 // Number of threads of this process (entries of /proc/self/task).
 inline int ThreadCount() {
@@ -81,108 +59,6 @@ inline bool ThreadsBackTo(int baseline, int timeoutMs = 1000) {
 inline bool DaemonPortIsFree() {
   return WaitUntil([] { return testing_support::PortIsFree(); }, 10000);
 }
-
-// Redirects file descriptors 1 and 2 into temporary files for its lifetime,
-// so that log lines from every thread can be read while the test runs. When
-// the test has failed, what was captured is echoed to the real streams on
-// destruction (gtest's own failure messages are among it).
-class LogCapture {
- public:
-  LogCapture() {
-    out.Begin(STDOUT_FILENO, stdout);
-    err.Begin(STDERR_FILENO, stderr);
-  }
-  ~LogCapture() {
-    std::string capturedOut = Out();
-    std::string capturedErr = Err();
-    out.End(stdout);
-    err.End(stderr);
-    if (::testing::Test::HasFailure()) {
-      std::cout << "---- captured stdout ----\n"
-                << capturedOut << "---- captured stderr ----\n"
-                << capturedErr << "-------------------------" << std::endl;
-    }
-  }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  // Everything written so far. The daemon flushes each line as it writes it,
-  // so no flush is done here: a line that is missing was not flushed.
-  std::string Out() const { return out.Read(); }
-  std::string Err() const { return err.Read(); }
-
-  std::vector<std::string> OutLines() const { return Lines(Out()); }
-  std::vector<std::string> ErrLines() const { return Lines(Err()); }
-
-  // Lines on standard output equal to `line`.
-  size_t CountOut(const std::string& line) const { return Count(OutLines(), line); }
-  size_t CountErr(const std::string& line) const { return Count(ErrLines(), line); }
-
-  bool WaitForOut(const std::string& line, int timeoutMs, size_t times = 1) const {
-    return WaitUntil([&] { return CountOut(line) >= times; }, timeoutMs);
-  }
-  bool WaitForErr(const std::string& line, int timeoutMs, size_t times = 1) const {
-    return WaitUntil([&] { return CountErr(line) >= times; }, timeoutMs);
-  }
-
-  static std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-      std::string::size_type end = text.find('\n', start);
-      if (end == std::string::npos) {
-        lines.push_back(text.substr(start));
-        break;
-      }
-      lines.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
-    return lines;
-  }
-
- private:
-  static size_t Count(const std::vector<std::string>& lines,
-                      const std::string& line) {
-    size_t n = 0;
-    for (const auto& l : lines)
-      if (l == line) ++n;
-    return n;
-  }
-
-  struct Stream {
-    int fd = -1;
-    int saved = -1;
-    std::string path;
-
-    void Begin(int which, FILE* stream) {
-      fflush(stream);
-      char name[] = "/tmp/zeva-core-log-XXXXXX";
-      int file = mkstemp(name);
-      if (file < 0) return;
-      path = name;
-      fd = which;
-      saved = dup(which);
-      dup2(file, which);
-      close(file);
-    }
-    void End(FILE* stream) {
-      if (saved < 0) return;
-      fflush(stream);
-      dup2(saved, fd);
-      close(saved);
-      saved = -1;
-      unlink(path.c_str());
-    }
-    std::string Read() const {
-      std::ifstream in(path, std::ios::binary);
-      std::ostringstream text;
-      text << in.rdbuf();
-      return text.str();
-    }
-  };
-  Stream out;
-  Stream err;
-};
 
 // Collects values handed over by callbacks on other threads.
 template <typename T>

@@ -97,6 +97,7 @@ TEST_F(RegistryTest, EveryFailedCommandLogsOneLineAndChangesNothing) {
       {"\nVERSION", "Unknown command: \nVERSION"},
       {"HELLO", "Unknown command: HELLO"},
       {"STOP\t1", "Unknown command: STOP\t1"},
+      {" %s%n", "Unknown command:  %s%n"},  // text, never a format
   };
   for (const auto& f : failures) {
     SCOPED_TRACE(f.line);
@@ -141,7 +142,9 @@ TEST_F(RegistryTest, ModelsWithoutDriverOpenTheDeviceAndRegisterNothing) {
   EXPECT_TRUE(core_test::ThreadsBackTo(baseline));
 }
 
-TEST_F(RegistryTest, EveryDriverModelIsRegisteredAtItsLineSpeed) {
+// Each driver's line: its speed, eight data bits, one stop bit, no parity,
+// raw.
+TEST_F(RegistryTest, EveryDriverModelIsRegisteredWithItsLineSettings) {
   struct Model {
     int number;
     speed_t speed;
@@ -162,7 +165,9 @@ TEST_F(RegistryTest, EveryDriverModelIsRegisteredAtItsLineSpeed) {
     struct termios t;
     ASSERT_TRUE(b.SlaveSettings(&t));
     EXPECT_EQ(cfgetospeed(&t), m.speed);
-    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(cfgetispeed(&t), m.speed);
+    EXPECT_EQ(t.c_cflag & (CSIZE | CSTOPB | PARENB), tcflag_t(CS8));
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
   }
   registry->Cleanup();
   EXPECT_EQ(registry->Count(), 0u);
@@ -173,39 +178,47 @@ TEST_F(RegistryTest, EveryDriverModelIsRegisteredAtItsLineSpeed) {
 
 // --- Commands reaching rotators ------------------------------------------------
 
-TEST_F(RegistryTest, SingleTrailingSpaceIsHarmless) {
-  ConfigureYaesu("1", box);
-  EXPECT_EQ(Run("ROTATE 1 90 "),
-            Lines{"Status: " + box.SlavePath() + " rotate to 90"});
-  EXPECT_EQ(box.ReadUntil("M090\r", 2000), "M090\r");
-  EXPECT_EQ(Run("STOP 1 "), Lines{"Status: " + box.SlavePath() + " stop"});
-  EXPECT_EQ(box.ReadUntil("S\r", 2000), "S\r");
+// A rotator configured under `id`; each command, the status line it logs and
+// the bytes the box then receives.
+struct Step {
+  std::string line;
+  std::string status;
+  std::string sent;
+};
+
+TEST_F(RegistryTest, CommandsReachTheRotatorByNumber) {
+  const struct {
+    std::string id;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"1",
+       {// A single trailing space is harmless.
+        {"ROTATE 1 90 ", "rotate to 90", "M090\r"},
+        {"STOP 1 ", "stop", "S\r"},
+        // The bearing is read like atoi and passed on unchanged.
+        {"ROTATE 1 725", "rotate to 725", "M725\r"},
+        {"ROTATE 1 north", "rotate to 0", "M000\r"}}},
+      // A non-numeric rotator number means rotator 0.
+      {"abc",
+       {{"ROTATE 0 45", "rotate to 45", "M045\r"},
+        {"ROTATE xyz 46", "rotate to 46", "M046\r"},
+        {"STOP -", "stop", "S\r"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("CONFIGURE " + c.id);
+    Pty b;
+    ConfigureYaesu(c.id, b);
+    for (const Step& step : c.steps) {
+      SCOPED_TRACE(step.line);
+      EXPECT_EQ(Run(step.line), Lines{"Status: " + b.SlavePath() + " " + step.status});
+      EXPECT_EQ(b.ReadUntil(step.sent, 2000), step.sent);
+    }
+    registry->Cleanup();
+  }
   ASSERT_TRUE(box2.Ok());
   EXPECT_EQ(Run("CONFIGURE 2 " + box2.SlavePath() + " 4 60000 "),
             Lines{"Status: " + box2.SlavePath() + " created"});
-  EXPECT_EQ(registry->Count(), 2u);
-}
-
-TEST_F(RegistryTest, BearingIsPassedOnUnchanged) {
-  ConfigureYaesu("1", box);
-  EXPECT_EQ(Run("ROTATE 1 725"),
-            Lines{"Status: " + box.SlavePath() + " rotate to 725"});
-  EXPECT_EQ(box.ReadUntil("\r", 2000), "M725\r");
-  EXPECT_EQ(Run("ROTATE 1 north"),
-            Lines{"Status: " + box.SlavePath() + " rotate to 0"});
-  EXPECT_EQ(box.ReadUntil("\r", 2000), "M000\r");
-}
-
-TEST_F(RegistryTest, NonNumericRotatorNumberMeansRotatorZero) {
-  ConfigureYaesu("abc", box);
-  EXPECT_EQ(Run("ROTATE 0 45"),
-            Lines{"Status: " + box.SlavePath() + " rotate to 45"});
-  EXPECT_EQ(box.ReadUntil("\r", 2000), "M045\r");
-  EXPECT_EQ(Run("ROTATE xyz 46"),
-            Lines{"Status: " + box.SlavePath() + " rotate to 46"});
-  EXPECT_EQ(box.ReadUntil("\r", 2000), "M046\r");
-  EXPECT_EQ(Run("STOP -"), Lines{"Status: " + box.SlavePath() + " stop"});
-  EXPECT_EQ(box.ReadUntil("\r", 2000), "S\r");
+  EXPECT_EQ(registry->Count(), 1u);
 }
 
 TEST_F(RegistryTest, ReusedNumberAddsASecondRotatorThatCommandsNeverReach) {

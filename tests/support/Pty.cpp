@@ -5,20 +5,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
 
-namespace testing_support {
+#include "tests/support/Time.h"
 
-namespace {
-using Clock = std::chrono::steady_clock;
-int MsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-}  // namespace
+namespace testing_support {
 
 Pty::Pty() {
   master = posix_openpt(O_RDWR | O_NOCTTY);

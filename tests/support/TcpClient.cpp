@@ -11,15 +11,11 @@
 #include <cstring>
 #include <thread>
 
+#include "tests/support/Time.h"
+
 namespace testing_support {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-int MsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 sockaddr_in Loopback(int port) {
   sockaddr_in address;
