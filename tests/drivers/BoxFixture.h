@@ -12,26 +12,20 @@
 //     controller box: what the driver writes is read from the pty master,
 //     replies are written to it, and direction lines arrive on the client.
 //
-// Both capture the log (standard output and standard error at the descriptor
-// level, from every thread) for the whole test and print it when a test
-// fails.
+// Both capture the log for the whole test (testing_support::LogCapture) and
+// print it when a test fails.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <termios.h>
 
 #include <climits>
-#include <condition_variable>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
-#include "app/RotatorController.h"
+#include "tests/support/ControllerFixture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Pty.h"
-#include "tests/support/TcpClient.h"
 
 namespace driver_test {
 
@@ -42,59 +36,6 @@ constexpr int32_t kNoBearing = INT32_MIN;
 
 // "57 33 36 30 00" for failure messages about binary frames.
 std::string Hex(const std::string& bytes);
-// How many whole lines of `text` (lines ended by '\n') equal `line`.
-int CountLines(const std::string& text, const std::string& line);
-
-// Redirects standard output and standard error into pipes drained by one
-// reader thread each, so that lines written by any thread can be waited for
-// while the test runs.
-class LogCapture {
- public:
-  LogCapture() = default;
-  ~LogCapture() { Stop(); }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  void Start();
-  // Restores both descriptors and collects what is left. Idempotent.
-  void Stop();
-
-  // Everything captured so far (after making sure that whatever the calling
-  // thread has written is in).
-  std::string Stdout() { return All(out); }
-  std::string Stderr() { return All(err); }
-  // What was captured since the previous call of the same function.
-  std::string NewStdout() { return Fresh(out); }
-  std::string NewStderr() { return Fresh(err); }
-  // Waits until `line` has been written to standard output as a whole line.
-  bool WaitForStdoutLine(const std::string& line, int timeoutMs);
-
- private:
-  struct Stream {
-    Stream(FILE* f, int descriptor) : file(f), fd(descriptor) {}
-    FILE* file;
-    int fd;
-    int saved = -1;    // the original descriptor, while capturing
-    int readEnd = -1;  // pipe end read by `reader`
-    std::thread reader;
-    std::string text;  // guarded by mutex
-    size_t taken = 0;  // how much of text Fresh has handed out
-  };
-
-  void StartStream(Stream& stream);
-  void StopStream(Stream& stream);
-  void ReadLoop(Stream& stream);
-  void Sync(Stream& stream);
-  std::string All(Stream& stream);
-  std::string Fresh(Stream& stream);
-
-  Stream out{stdout, 1};
-  Stream err{stderr, 2};
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool capturing = false;
-  unsigned syncCount = 0;
-};
 
 // A driver whose reply parser can be fed from the test thread.
 template <class Driver>
@@ -110,17 +51,8 @@ class ParserProbe : public Driver {
   int32_t LastDirection() const { return this->lastDirection; }
 };
 
-// Log capture shared by both fixtures.
-class CapturingTest : public ::testing::Test {
- protected:
-  void SetUp() override { log.Start(); }
-  void TearDown() override;
-
-  LogCapture log;
-};
-
 template <class Driver>
-class ParserTest : public CapturingTest {
+class ParserTest : public ::testing::Test {
  protected:
   void Feed(const std::string& bytes) { probe.Feed(bytes); }
   int32_t Bearing() const { return probe.LastDirection(); }
@@ -137,12 +69,13 @@ class ParserTest : public CapturingTest {
            std::to_string(speed) + "\n";
   }
 
+  testing_support::LogCapture log;  // first: outlives the probe
   ParserProbe<Driver> probe;
 };
 
 // A controller box on a pseudo-terminal, driven through the daemon's own
 // controller and command port.
-class BoxFixture : public CapturingTest {
+class BoxFixture : public testing_support::ControllerFixture {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -173,14 +106,9 @@ class BoxFixture : public CapturingTest {
   ::testing::AssertionResult ExpectLog(const std::string& line,
                                        int timeoutMs = 2000);
 
-  // The device is raw at `speed`, 8 data bits, no parity, one stop bit.
-  ::testing::AssertionResult ExpectLineSettings(speed_t speed);
-
   const std::string& Device() const { return pty.SlavePath(); }
 
   testing_support::Pty pty;
-  testing_support::TcpClient client;
-  std::unique_ptr<RotatorController> controller;
 
  private:
   std::string unread;  // device bytes read but not yet matched

@@ -15,18 +15,11 @@ using namespace std::string_literals;
 std::string Frame(char d1, char d2, char d3, char command) {
   return "W"s + d1 + d2 + d3 + std::string(7, '\0') + command + " ";
 }
-const std::string kStopFrame = Frame(0, 0, 0, 0x0F);
-const std::string kStatusFrame = Frame(0, 0, 0, 0x1F);
 
 class AlfaSpidBox : public BoxFixture {};
 class AlfaSpidParser : public ParserTest<Rotator_AlfaSpid> {};
 
 // ---- sending
-
-TEST_F(AlfaSpidBox, DeviceIsSetTo1200Baud8DataBits1StopBit) {
-  ASSERT_TRUE(Configure(5, 0));
-  EXPECT_TRUE(ExpectLineSettings(B1200));
-}
 
 TEST_F(AlfaSpidBox, SetPositionFrameForBearingZeroIsThirteenBytesWithNuls) {
   ASSERT_TRUE(Configure(5, 0));
@@ -68,39 +61,6 @@ TEST_F(AlfaSpidBox, FarOutOfRangeBearingsStillSendWholeFrames) {
   EXPECT_EQ("\x2F\x20", frame.substr(11));
 }
 
-TEST_F(AlfaSpidBox, StopFrameIsWTenNulsAndStopCommand) {
-  ASSERT_TRUE(Configure(5, 0));
-  Stop();
-  EXPECT_TRUE(ExpectSent("\x57"s + std::string(10, '\0') + "\x0F\x20"));
-  EXPECT_TRUE(ExpectNothingSent(300));
-}
-
-// ---- polling
-
-TEST_F(AlfaSpidBox, ConfigureSendsNothingAndFirstStatusComesOneIntervalLater) {
-  ASSERT_TRUE(Configure(5, 1000));
-  EXPECT_TRUE(ExpectNothingSent(600));
-  EXPECT_TRUE(ExpectSent("\x57"s + std::string(10, '\0') + "\x1F\x20", 3500));
-}
-
-TEST_F(AlfaSpidBox, StatusFramesRepeatAtTheConfiguredPeriod) {
-  ASSERT_TRUE(Configure(5, 100));
-  std::string sent = SentWithin(1000);
-  size_t polls = sent.size() / 13;
-  std::string expected;
-  for (size_t i = 0; i < polls; ++i) expected += kStatusFrame;
-  EXPECT_EQ(Hex(expected), Hex(sent));
-  EXPECT_GE(polls, 3u);
-  EXPECT_LE(polls, 12u);
-}
-
-TEST_F(AlfaSpidBox, PollPeriodZeroNeverPollsButStillTurns) {
-  ASSERT_TRUE(Configure(5, 0));
-  EXPECT_TRUE(ExpectNothingSent(800));
-  Stop();
-  EXPECT_TRUE(ExpectSent(kStopFrame));
-}
-
 // ---- replies end to end
 
 TEST_F(AlfaSpidBox, ReplyFramesReachTheClientOnceEach) {
@@ -132,7 +92,7 @@ TEST_F(AlfaSpidParser, GoodFramesReportTheAzimuthModulo360) {
     Feed(c.frame);
     EXPECT_EQ(c.bearing, Bearing());
   }
-  EXPECT_EQ("", log.NewStdout());
+  EXPECT_EQ("", log.NewOut());
 }
 
 TEST_F(AlfaSpidParser, FifthByteIsJudgedNotStored) {
@@ -155,37 +115,37 @@ TEST_F(AlfaSpidParser, BadFramesReportTheirFourStoredBytes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(Hex(c.frame));
     Feed(c.frame);
-    EXPECT_EQ(BadLine(c.text), log.NewStdout());
+    EXPECT_EQ(BadLine(c.text), log.NewOut());
   }
   EXPECT_EQ(kNoBearing, Bearing());
 }
 
 TEST_F(AlfaSpidParser, LeadingNulGivesTheReportWithoutText) {
   Feed("\0" "450 "s);
-  EXPECT_EQ(BadLine(""), log.NewStdout());
+  EXPECT_EQ(BadLine(""), log.NewOut());
 }
 
 TEST_F(AlfaSpidParser, StrayByteShiftsTheGroupingUntilTheStreamLinesUp) {
   Feed("x");
   Feed("W450 ");
-  EXPECT_EQ(BadLine("xW45"), log.NewStdout());
+  EXPECT_EQ(BadLine("xW45"), log.NewOut());
   Feed("W450 ");
-  EXPECT_EQ(BadLine(" W45"), log.NewStdout());
+  EXPECT_EQ(BadLine(" W45"), log.NewOut());
   EXPECT_EQ(kNoBearing, Bearing());
   // Four more bytes complete the shifted group; frames line up again.
   Feed("abcd");
-  EXPECT_EQ(BadLine(" abc"), log.NewStdout());
+  EXPECT_EQ(BadLine(" abc"), log.NewOut());
   Feed("W450 ");
   EXPECT_EQ(90, Bearing());
-  EXPECT_EQ("", log.NewStdout());
+  EXPECT_EQ("", log.NewOut());
 }
 
 TEST_F(AlfaSpidParser, OnlyTheFirstBadFrameReachesTheErrorLog) {
   Feed("W4X0 W5X0 ");
-  EXPECT_EQ(BadLine("W4X0") + BadLine("W5X0"), log.NewStdout());
+  EXPECT_EQ(BadLine("W4X0") + BadLine("W5X0"), log.NewOut());
   EXPECT_EQ(std::string("Bad response \"W4X0\" from rotator on ") +
                 kProbePort + "\n",
-            log.NewStderr());
+            log.NewErr());
 }
 
 }  // namespace

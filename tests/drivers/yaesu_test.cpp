@@ -12,11 +12,6 @@ class YaesuParser : public ParserTest<Rotator_Yaesu> {};
 
 // ---- sending
 
-TEST_F(YaesuBox, DeviceIsSetTo9600Baud8DataBits1StopBit) {
-  ASSERT_TRUE(Configure(4, 0));
-  EXPECT_TRUE(ExpectLineSettings(B9600));
-}
-
 TEST_F(YaesuBox, MoveCommandCarriesTheBearingZeroPaddedAndUnchanged) {
   ASSERT_TRUE(Configure(4, 0));
   const struct {
@@ -32,39 +27,6 @@ TEST_F(YaesuBox, MoveCommandCarriesTheBearingZeroPaddedAndUnchanged) {
   }
   EXPECT_TRUE(ExpectLog("Status: " + Device() + " rotate to 725"));
   EXPECT_TRUE(ExpectNothingSent(300));
-}
-
-TEST_F(YaesuBox, StopSendsSAndCarriageReturn) {
-  ASSERT_TRUE(Configure(4, 0));
-  Stop();
-  EXPECT_TRUE(ExpectSent("S\r"));
-  EXPECT_TRUE(ExpectNothingSent(300));
-}
-
-// ---- polling
-
-TEST_F(YaesuBox, ConfigureSendsNothingAndFirstPollComesOneIntervalLater) {
-  ASSERT_TRUE(Configure(4, 1000));
-  EXPECT_TRUE(ExpectNothingSent(600));
-  EXPECT_TRUE(ExpectSent("C\r", 3500));
-}
-
-TEST_F(YaesuBox, PollsAtTheConfiguredPeriod) {
-  ASSERT_TRUE(Configure(4, 100));
-  std::string sent = SentWithin(1000);
-  size_t polls = sent.size() / 2;
-  std::string expected;
-  for (size_t i = 0; i < polls; ++i) expected += "C\r";
-  EXPECT_EQ(Hex(expected), Hex(sent));
-  EXPECT_GE(polls, 3u);
-  EXPECT_LE(polls, 12u);
-}
-
-TEST_F(YaesuBox, PollPeriodZeroNeverPollsButStillTurns) {
-  ASSERT_TRUE(Configure(4, 0));
-  EXPECT_TRUE(ExpectNothingSent(800));
-  Rotate(90);
-  EXPECT_TRUE(ExpectSent("M090\r"));
 }
 
 // ---- replies end to end
@@ -99,7 +61,7 @@ TEST_F(YaesuParser, CrLfEndsOneReply) {
   // A second report here would carry 0.
   Feed("\n");
   EXPECT_EQ(45, Bearing());
-  EXPECT_EQ("", log.NewStdout());
+  EXPECT_EQ("", log.NewOut());
 }
 
 TEST_F(YaesuParser, PlusShapeWithLeadingZeroReports) {
@@ -117,8 +79,8 @@ TEST_F(YaesuParser, LineFeedAloneEndsAReply) {
 TEST_F(YaesuParser, ReplyWithoutDigitsReportsNothingAndIsNotBad) {
   Feed("AZ=\r\n+\r");
   EXPECT_EQ(kNoBearing, Bearing());
-  EXPECT_EQ("", log.NewStdout());
-  EXPECT_EQ("", log.NewStderr());
+  EXPECT_EQ("", log.NewOut());
+  EXPECT_EQ("", log.NewErr());
 }
 
 TEST_F(YaesuParser, MarkersAreSkippedEvenBetweenDigits) {
@@ -131,7 +93,7 @@ TEST_F(YaesuParser, MarkersAreSkippedEvenBetweenDigits) {
 TEST_F(YaesuParser, BadBytesAreReportedOneByOneAndDiscardTheNumber) {
   Feed("AZ=12 x\r");
   EXPECT_EQ(kNoBearing, Bearing());
-  EXPECT_EQ(BadLine(" ") + BadLine("x"), log.NewStdout());
+  EXPECT_EQ(BadLine(" ") + BadLine("x"), log.NewOut());
   Feed("7\r");
   EXPECT_EQ(7, Bearing());
 }
@@ -140,17 +102,17 @@ TEST_F(YaesuParser, EveryOtherByteIsReportedAsOneCharacter) {
   for (char c : std::string("ELaz-;\t\x01\x7f\xff")) {
     SCOPED_TRACE(static_cast<int>(static_cast<unsigned char>(c)));
     Feed(std::string(1, c));
-    EXPECT_EQ(BadLine(std::string(1, c)), log.NewStdout());
+    EXPECT_EQ(BadLine(std::string(1, c)), log.NewOut());
   }
   EXPECT_EQ(kNoBearing, Bearing());
 }
 
 TEST_F(YaesuParser, OnlyTheFirstBadByteReachesTheErrorLog) {
   Feed("E1L");
-  EXPECT_EQ(BadLine("E") + BadLine("L"), log.NewStdout());
+  EXPECT_EQ(BadLine("E") + BadLine("L"), log.NewOut());
   EXPECT_EQ(std::string("Bad response \"E\" from rotator on ") + kProbePort +
                 "\n",
-            log.NewStderr());
+            log.NewErr());
 }
 
 TEST_F(YaesuParser, TenOrMoreDigitsLeaveTheParserWorking) {
@@ -160,7 +122,7 @@ TEST_F(YaesuParser, TenOrMoreDigitsLeaveTheParserWorking) {
   EXPECT_EQ(45, Bearing());
   Feed("4294967296\r12\r");
   EXPECT_EQ(12, Bearing());
-  EXPECT_EQ("", log.NewStdout());
+  EXPECT_EQ("", log.NewOut());
 }
 
 }  // namespace
