@@ -1,6 +1,8 @@
 // End-to-end tests of the real zeva-rotator binary: its command line, banner,
-// exit codes and stop signals, and the command language driven over TCP
-// against pseudo-terminal boxes.
+// exit codes, a port already in use, stop signals, and a newer client taking
+// over. The command language, framing and the loss of the client are tested
+// in-process (tests/core), the drivers in tests/drivers, and the daemon
+// against emulated boxes in tests/emulator.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <termios.h>
@@ -148,95 +150,6 @@ TEST_F(DaemonTest, StopSignalsExitPromptlyWithClientAndRotators) {
   }
 }
 
-TEST_F(DaemonTest, YaesuRoundTripThroughTheDaemon) {
-  StartServing();
-  Pty box;
-  Configure(1, box, 4, 100);
-  ASSERT_EQ(box.ReadUntil("C\r", 3000), "C\r");  // the poll
-  ASSERT_TRUE(client.Command("ROTATE 1 90"));
-  ASSERT_TRUE(daemon.WaitForStdout(
-      "Status: " + box.SlavePath() + " rotate to 90", 3000));
-  std::string sent = box.ReadUntil("M090\r", 3000);
-  EXPECT_NE(sent.find("M090\r"), std::string::npos) << sent;
-
-  ASSERT_TRUE(box.Send("AZ=045\r\n"));
-  EXPECT_EQ(client.ReadLine(3000), "1 045");
-  ASSERT_TRUE(box.Send("AZ=045\r\nAZ=046\r\n"));
-  EXPECT_EQ(client.ReadLine(3000), "1 046");  // the repeat was suppressed
-
-  ASSERT_TRUE(client.Command("STOP 1"));
-  EXPECT_NE(box.ReadUntil("S\r", 3000).find("S\r"), std::string::npos);
-  EXPECT_TRUE(daemon.WaitForStdout("Status: " + box.SlavePath() + " stop", 3000));
-}
-
-TEST_F(DaemonTest, CommandErrorsAreLoggedNotAnswered) {
-  StartServing();
-  ASSERT_TRUE(client.Command("VERSION please"));
-  EXPECT_EQ(client.ReadLine(3000), "VERSION 2.0.1");
-  ASSERT_TRUE(client.Send("version\rROTATE 1\rROTATE 3 90\rCONFIGURE 1 /x 13 0\r"
-                          "CONFIGURE 1 /x -1 0\rSTOP  1\r %s%n\r"));
-  ASSERT_TRUE(daemon.WaitForStdout("Unknown command:  %s%n", 3000))
-      << daemon.Stdout();
-  std::string out = daemon.Stdout();
-  EXPECT_NE(out.find("Unknown command: version\n"), std::string::npos);
-  EXPECT_NE(out.find("Bad arguments in command: ROTATE 1\n"), std::string::npos);
-  EXPECT_NE(out.find("Unknown rotator in command: ROTATE 3 90\n"),
-            std::string::npos);
-  EXPECT_NE(out.find("Unknown rotator type 13\n"), std::string::npos);
-  EXPECT_NE(out.find("Unknown rotator type -1\n"), std::string::npos);
-  EXPECT_NE(out.find("Bad arguments in command: STOP  1\n"), std::string::npos);
-  EXPECT_EQ(client.ReadAll(200), "");  // nothing but the version reply
-}
-
-TEST_F(DaemonTest, MissingDeviceAndUnimplementedModelRegisterNothing) {
-  StartServing();
-  ASSERT_TRUE(client.Command("CONFIGURE 1 /dev/zeva-no-such-device 4 100"));
-  ASSERT_TRUE(daemon.WaitForStderr(
-      "Error getting status for /dev/zeva-no-such-device "
-      "/dev/zeva-no-such-device: No such file or directory\n",
-      3000));
-  EXPECT_NE(daemon.Stderr().find(
-                "Cannot open /dev/zeva-no-such-device: No such file or directory\n"),
-            std::string::npos);
-  Pty box;
-  ASSERT_TRUE(client.Command("CONFIGURE 2 " + box.SlavePath() + " 3 100"));
-  ASSERT_TRUE(daemon.WaitForStdout("Rotor type is not implemented\n", 3000));
-  ASSERT_TRUE(client.Command("ROTATE 1 10"));
-  ASSERT_TRUE(client.Command("ROTATE 2 10"));
-  ASSERT_TRUE(daemon.WaitForStdout("Unknown rotator in command: ROTATE 2 10", 3000));
-  EXPECT_NE(daemon.Stdout().find("Unknown rotator in command: ROTATE 1 10"),
-            std::string::npos);
-  EXPECT_EQ(daemon.Stdout().find("created"), std::string::npos);
-}
-
-TEST_F(DaemonTest, DisconnectReleasesRotatorsAndNewClientStartsEmpty) {
-  StartServing();
-  std::vector<std::unique_ptr<Pty>> boxes;
-  std::vector<struct termios> before(8);
-  for (int i = 0; i < 8; ++i) {
-    boxes.emplace_back(new Pty());
-    ASSERT_TRUE(boxes[i]->SlaveSettings(&before[i]));
-    Configure(i + 1, *boxes[i], 2, 1000);
-  }
-  auto start = std::chrono::steady_clock::now();
-  client.Close();
-  ASSERT_TRUE(daemon.WaitForStdout("Lost client connection", 3000));
-  // Every device is closed with its settings restored, well within a second.
-  for (int i = 0; i < 8; ++i) {
-    struct termios after;
-    for (;;) {
-      ASSERT_TRUE(boxes[i]->SlaveSettings(&after));
-      if (after.c_lflag == before[i].c_lflag) break;
-      ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-    }
-  }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-
-  ASSERT_TRUE(client.Connect());
-  ASSERT_TRUE(client.Command("ROTATE 1 90"));
-  EXPECT_TRUE(daemon.WaitForStdout("Unknown rotator in command: ROTATE 1 90", 3000));
-}
-
 TEST_F(DaemonTest, NewerClientTakesOverAndKeepsRotators) {
   StartServing();
   Pty box;
@@ -251,22 +164,6 @@ TEST_F(DaemonTest, NewerClientTakesOverAndKeepsRotators) {
   EXPECT_EQ(second.ReadLine(3000), "1 100");
   EXPECT_EQ(daemon.Stdout().find("Lost client connection"), std::string::npos);
   EXPECT_EQ(daemon.CountStdout("Connected to 127.0.0.1"), 2u);
-}
-
-TEST_F(DaemonTest, VanishingBoxIsReportedAndNewDeviceStillWorks) {
-  StartServing();
-  auto box = std::make_unique<Pty>();
-  std::string path = box->SlavePath();
-  Configure(1, *box, 4, 100);
-  box->Vanish();
-  ASSERT_TRUE(daemon.WaitForStderr("Read from serial port failed " + path, 3000))
-      << daemon.Stderr();
-  Pty fresh;
-  Configure(2, fresh, 4, 0);
-  ASSERT_TRUE(client.Command("ROTATE 2 7"));
-  EXPECT_EQ(fresh.ReadUntil("M007\r", 3000), "M007\r");
-  ASSERT_TRUE(daemon.Signal(SIGTERM));
-  EXPECT_EQ(daemon.Wait(2000), 0);
 }
 
 }  // namespace
