@@ -1,0 +1,234 @@
+// zeva-bench: measures the ZEVA Rotator daemon (and Hamlib's rotctld beside
+// it) on loopback and pseudo-terminals, and writes results.md and the
+// samples for the latency plot. bench/run.sh builds and runs it; see
+// bench/README.md.
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "bench/Child.h"
+#include "bench/Clock.h"
+#include "bench/Net.h"
+#include "bench/Relay.h"
+#include "bench/Report.h"
+#include "bench/Scenarios.h"
+#include "common/Common.h"
+
+namespace {
+
+void Usage() {
+  std::fprintf(
+      stderr,
+      "usage: zeva-bench --daemon PATH --rotctld PATH --results DIR --data DIR\n"
+      "                  [--logs DIR] [--scale X] [--only push,side,release,footprint]\n"
+      "                  [--shared-network]\n"
+      "  --scale X   multiplies every window and repetition count (default 1;\n"
+      "              0.3 for a quick look)\n"
+      "  --shared-network  stay on the machine's loopback instead of a network\n"
+      "              namespace of its own (which needs root)\n");
+}
+
+double LoadAverage() {
+  double load = 0;
+  FILE* file = std::fopen("/proc/loadavg", "r");
+  if (file) {
+    if (std::fscanf(file, "%lf", &load) != 1) load = 0;
+    std::fclose(file);
+  }
+  return load;
+}
+
+std::string FirstLineOf(const std::string& command) {
+  std::string line;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return line;
+  char text[256];
+  if (std::fgets(text, sizeof text, pipe)) line = text;
+  pclose(pipe);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+    line.pop_back();
+  return line;
+}
+
+std::string Machine() {
+  std::string model;
+  FILE* file = std::fopen("/proc/cpuinfo", "r");
+  if (file) {
+    char text[256];
+    while (std::fgets(text, sizeof text, file)) {
+      if (std::strncmp(text, "model name", 10) != 0) continue;
+      const char* colon = std::strchr(text, ':');
+      if (colon) model = colon + 2;
+      break;
+    }
+    std::fclose(file);
+  }
+  while (!model.empty() && model.back() == '\n') model.pop_back();
+  struct utsname system;
+  uname(&system);
+  std::ostringstream text;
+  text << sysconf(_SC_NPROCESSORS_ONLN) << " cores"
+       << (model.empty() ? "" : " (" + model + ")") << ", " << system.sysname
+       << " " << system.release;
+  return text.str();
+}
+
+std::string Today() {
+  char text[64];
+  time_t now = time(nullptr);
+  struct tm utc;
+  gmtime_r(&now, &utc);
+  strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+  return text;
+}
+
+void Say(const char* what) {
+  std::fprintf(stderr, "zeva-bench: %s\n", what);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--relay") == 0)
+    return bench::RunRelay(argc - 1, argv + 1);
+  bench::Plan plan;
+  std::string resultsDir;
+  std::string dataDir;
+  std::set<std::string> only;
+  bool sharedNetwork = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--shared-network") {
+      sharedNetwork = true;
+      continue;
+    }
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (!value) {
+      Usage();
+      return 1;
+    }
+    ++i;
+    if (option == "--daemon") {
+      plan.paths.daemon = value;
+    } else if (option == "--rotctld") {
+      plan.paths.rotctld = value;
+    } else if (option == "--results") {
+      resultsDir = value;
+    } else if (option == "--data") {
+      dataDir = value;
+    } else if (option == "--logs") {
+      plan.paths.logDir = value;
+    } else if (option == "--scale") {
+      plan.scale = std::atof(value);
+    } else if (option == "--only") {
+      std::stringstream list(value);
+      for (std::string item; std::getline(list, item, ',');) only.insert(item);
+    } else {
+      Usage();
+      return 1;
+    }
+  }
+  if (plan.paths.daemon.empty() || plan.paths.rotctld.empty() ||
+      resultsDir.empty() || dataDir.empty() || plan.scale <= 0) {
+    Usage();
+    return 1;
+  }
+  if (plan.paths.logDir.empty()) plan.paths.logDir = dataDir;
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  plan.paths.bench = length > 0 ? std::string(self, static_cast<size_t>(length))
+                                : std::string(argv[0]);
+  std::string network = "a network namespace of its own (loopback only)";
+  std::string why;
+  if (!sharedNetwork && !bench::EnterPrivateNetwork(&why)) {
+    std::fprintf(stderr,
+                 "zeva-bench: no network namespace of its own (%s); using "
+                 "the machine's loopback\n",
+                 why.c_str());
+    sharedNetwork = true;
+  }
+  if (sharedNetwork) network = "the machine's loopback";
+  if (!bench::PortIsFree(zeva::kTcpPort)) {
+    std::fprintf(stderr,
+                 "zeva-bench: TCP port %d is in use by another process; stop "
+                 "it and run again\n",
+                 zeva::kTcpPort);
+    return 2;
+  }
+  bench::StopChildrenOnSignal();
+  auto wanted = [&](const char* section) {
+    return only.empty() || only.count(section) > 0;
+  };
+
+  bench::Results results;
+  results.date = Today();
+  results.machine = Machine();
+  results.network = network;
+  results.rotctldVersion = FirstLineOf("'" + plan.paths.rotctld + "' --version");
+  results.scale = plan.scale;
+  results.loadBefore = LoadAverage();
+  const int64_t started = bench::NowNs();
+
+  if (wanted("push")) {
+    const struct {
+      int rotators;
+      double seconds;
+    } cases[] = {{1, 20}, {8, 10}, {64, 10}};
+    // The daemon and the floor take turns, so that both meet the machine
+    // in the same state.
+    for (const auto& c : cases) {
+      const double seconds = plan.ScaledSeconds(c.seconds);
+      const std::string n = std::to_string(c.rotators) + " rotators";
+      Say(("push latency, " + n).c_str());
+      results.push.push_back(
+          bench::MeasurePush(plan, c.rotators, seconds, bench::PushPath::kZeva));
+      Say(("push latency floor (minimal relay), " + n).c_str());
+      results.push.push_back(bench::MeasurePush(plan, c.rotators, seconds,
+                                                bench::PushPath::kFloor));
+    }
+    Say("push latency, 64 rotators not polled (the boxes speak unasked)");
+    results.push.push_back(bench::MeasurePush(plan, 64, plan.ScaledSeconds(10),
+                                              bench::PushPath::kZevaUnpolled));
+  }
+  if (wanted("side")) {
+    Say("side by side with rotctld: cycles, commands, bearing age");
+    results.side = bench::MeasureSideBySide(plan);
+    results.sideRun = true;
+  }
+  if (wanted("release")) {
+    for (int rotators : {1, 8, 64}) {
+      Say(("release, " + std::to_string(rotators) + " rotators").c_str());
+      results.release.push_back(
+          bench::MeasureRelease(plan, rotators, plan.Scaled(25)));
+    }
+    for (int rotators : {0, 64}) {
+      Say(("stop on SIGTERM, " + std::to_string(rotators) + " rotators").c_str());
+      results.stop.push_back(bench::MeasureStop(plan, rotators, plan.Scaled(10)));
+    }
+  }
+  if (wanted("footprint")) {
+    for (int rotators : {0, 8, 64}) {
+      Say(("footprint, " + std::to_string(rotators) + " rotators").c_str());
+      results.footprint.push_back(
+          bench::MeasureFootprint(plan, rotators, plan.ScaledSeconds(20)));
+    }
+  }
+
+  results.seconds = bench::NsToMs(bench::NowNs() - started) / 1000;
+  results.loadAfter = LoadAverage();
+  const std::string report = resultsDir + "/results.md";
+  if (!bench::WriteReport(report, results) ||
+      !bench::WriteDistributions(dataDir, results)) {
+    std::fprintf(stderr, "zeva-bench: cannot write the results\n");
+    return 1;
+  }
+  std::fprintf(stderr, "zeva-bench: wrote %s\n", report.c_str());
+  return 0;
+}
