@@ -37,7 +37,9 @@ class TcpServerTest : public ::testing::Test {
   }
   void TearDown() override { server.Stop(); }
 
-  // Connects a client and waits until the server has taken it over.
+  // Connects a client and waits for the server's "Connected to" line. The
+  // server logs that line before it takes the socket as its client, so a
+  // test that writes to the client calls Sync first.
   void ConnectClient(TcpClient& client) {
     size_t before = log.CountOut("Connected to 127.0.0.1");
     ASSERT_TRUE(client.Connect(13020, 3000));
@@ -225,6 +227,7 @@ TEST_F(TcpServerTest, WriteWithoutAClientDoesNothing) {
 TEST_F(TcpServerTest, WritesReachTheClientAsWholeLines) {
   TcpClient client;
   ConnectClient(client);
+  Sync(client);  // the reader runs: the socket is the server's client now
   constexpr int kLines = 200;
   auto writer = [&](int who) {
     for (int i = 0; i < kLines; ++i)
