@@ -28,6 +28,11 @@ void ControllerFixture::TearDown() {
   if (!log.WaitForOut(connected, 5000, before + 1))
     return ::testing::AssertionFailure()
            << "the server did not take the new client over";
+  // The server logs "Connected to" before it takes the socket as its
+  // client; a reply on this socket shows that it has.
+  if (!c.Command("VERSION") || !c.WaitForLine("VERSION 2.0.1", 5000))
+    return ::testing::AssertionFailure()
+           << "the new client got no reply to VERSION";
   return ::testing::AssertionSuccess();
 }
 
