@@ -1,13 +1,11 @@
 // Process entry: the version answer, the banner, the stop signals, and the
 // life of the one RotatorController.
 //
-// Stopping: the signal handler only stores the stop flag and writes a byte
-// to a pipe (both async-signal-safe). The main thread waits on that pipe in
-// 100 ms steps and performs the stop itself, so the handler never takes a
-// lock or joins a thread, and the stop still begins at once.
-#include <fcntl.h>
+// Stopping: the signal handler only stores the stop flag and wakes a pipe
+// (both async-signal-safe). The main thread waits on that pipe with no
+// timeout and performs the stop itself, so the handler never takes a lock or
+// joins a thread, the stop begins at once, and an idle daemon never wakes.
 #include <poll.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -17,21 +15,16 @@
 
 #include "app/RotatorController.h"
 #include "common/Common.h"
+#include "common/WakePipe.h"
 
 namespace {
 
 std::atomic<bool> g_shutdownRequested{false};
-int g_signalPipe[2] = {-1, -1};
+zeva::WakePipe g_signalPipe;
 
 void OnSignal(int) {
-  const int savedErrno = errno;
   g_shutdownRequested.store(true, std::memory_order_release);
-  if (g_signalPipe[1] >= 0) {
-    char byte = 1;
-    ssize_t ignored = write(g_signalPipe[1], &byte, 1);
-    (void)ignored;
-  }
-  errno = savedErrno;
+  g_signalPipe.Wake();  // keeps errno as it was
 }
 
 void PrintBanner() {
@@ -58,19 +51,14 @@ void PrintBanner() {
   std::fflush(stdout);
 }
 
-// Sleeps in steps of at most 100 ms until the stop flag is set; a signal
-// ends the current step at once through the pipe.
+// Sleeps until the stop flag is set. The wait has no timeout: the signal
+// handler sets the flag before it wakes the pipe, so the flag is seen as
+// soon as it is set, with no periodic look at it (the pipe exists: main
+// refuses to start without it).
 void WaitForStop() {
   while (!g_shutdownRequested.load(std::memory_order_acquire)) {
-    if (g_signalPipe[0] < 0) {
-      usleep(100 * 1000);
-      continue;
-    }
-    struct pollfd fd;
-    fd.fd = g_signalPipe[0];
-    fd.events = POLLIN;
-    fd.revents = 0;
-    poll(&fd, 1, 100);
+    struct pollfd fd = {g_signalPipe.ReadFd(), POLLIN, 0};
+    poll(&fd, 1, -1);
   }
 }
 
@@ -82,18 +70,21 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (pipe(g_signalPipe) == 0) {
-    for (int fd : g_signalPipe) {
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-      fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
-    }
-  } else {
-    g_signalPipe[0] = g_signalPipe[1] = -1;
-  }
+  // Made before the handler is installed, so a signal always finds it.
+  const bool signalPipeMade = g_signalPipe.Open();
+  const int pipeError = errno;
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 
   PrintBanner();
+
+  if (!signalPipeMade) {
+    // Nothing could wake the main thread for a stop: a failed start.
+    LogError("Unable to create the stop signal pipe: %s",
+             std::strerror(pipeError));
+    LogError("Failed to start rotator controller");
+    return 1;
+  }
 
   {
     RotatorController controller;

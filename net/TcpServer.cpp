@@ -32,23 +32,13 @@ void PrepareSocket(int fd) {
 }
 #endif
 
-void SetCloseOnExec(int fd) {
-  int flags = fcntl(fd, F_GETFD);
-  if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
-}
-
-// Waits until fd is readable or the wake pipe has a byte. Returns false when
-// woken by the pipe (or on a poll failure other than EINTR).
+// Waits, with no timeout, until fd is readable or the wake pipe has a byte.
+// Returns false when woken by the pipe (or on a poll failure other than
+// EINTR).
 bool WaitReadable(int fd, int wakeFd) {
   for (;;) {
-    struct pollfd fds[2];
-    fds[0].fd = fd;
-    fds[0].events = POLLIN;
-    fds[0].revents = 0;
-    fds[1].fd = wakeFd;
-    fds[1].events = POLLIN;
-    fds[1].revents = 0;
-    int ready = poll(fds, wakeFd >= 0 ? 2 : 1, -1);
+    struct pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    int ready = poll(fds, 2, -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -60,34 +50,24 @@ bool WaitReadable(int fd, int wakeFd) {
 
 }  // namespace
 
-TcpServer::TcpServer() {
-  int fds[2];
-  if (pipe(fds) == 0) {
-    wakeRead = fds[0];
-    wakeWrite = fds[1];
-    SetCloseOnExec(wakeRead);
-    SetCloseOnExec(wakeWrite);
-    fcntl(wakeRead, F_SETFL, fcntl(wakeRead, F_GETFL) | O_NONBLOCK);
-    fcntl(wakeWrite, F_SETFL, fcntl(wakeWrite, F_GETFL) | O_NONBLOCK);
-  }
-}
-
-TcpServer::~TcpServer() {
-  Stop();
-  if (wakeRead >= 0) close(wakeRead);
-  if (wakeWrite >= 0) close(wakeWrite);
-}
+TcpServer::~TcpServer() { Stop(); }
 
 bool TcpServer::Start(std::function<void(const std::string&)> commandCallback,
                       std::function<void()> disconnectCallback) {
   Stop();
 
+  // Without a wake pipe nothing could end the accept thread's wait, and the
+  // server could never be stopped: a failed start.
+  if (!wake.Open()) {
+    LogError("Unable to create wake-up pipe: %s", strerror(errno));
+    return false;
+  }
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) {
     LogError("Unable to create listener socket");
     return false;
   }
-  SetCloseOnExec(fd);
+  zeva::SetCloseOnExec(fd);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 
@@ -112,9 +92,7 @@ bool TcpServer::Start(std::function<void(const std::string&)> commandCallback,
   onDisconnect = std::move(disconnectCallback);
 
   // Drain a wake-up left by an earlier Stop.
-  char drain[64];
-  while (wakeRead >= 0 && read(wakeRead, drain, sizeof drain) > 0) {
-  }
+  wake.Drain();
   {
     std::lock_guard<std::mutex> lock(clientMutex);
     listenFd = fd;
@@ -127,11 +105,7 @@ bool TcpServer::Start(std::function<void(const std::string&)> commandCallback,
 void TcpServer::Stop() {
   if (!running.exchange(false, std::memory_order_acq_rel)) return;
 
-  if (wakeWrite >= 0) {
-    char byte = 1;
-    ssize_t ignored = write(wakeWrite, &byte, 1);
-    (void)ignored;
-  }
+  wake.Wake();
   {
     std::lock_guard<std::mutex> lock(clientMutex);
     CloseClientLocked();
@@ -151,20 +125,22 @@ void TcpServer::Stop() {
 }
 
 void TcpServer::CloseClientLocked() {
-  if (clientFd < 0) return;
+  const int fd = clientFd.load(std::memory_order_relaxed);
+  if (fd < 0) return;
   // Ends the connection at once: the peer sees it closed, and a reader
   // blocked in recv on this socket wakes on every platform (close alone does
   // not wake it on Linux). The descriptor itself is released by the reader
   // thread that owns it, when it leaves, so its number cannot be reused for
   // a newer client while the old reader may still receive on it.
-  shutdown(clientFd, SHUT_RDWR);
-  clientFd = -1;
+  shutdown(fd, SHUT_RDWR);
+  clientFd.store(-1, std::memory_order_relaxed);
 }
 
 void TcpServer::Write(const std::string& text) {
   std::lock_guard<std::mutex> lock(clientMutex);
-  if (clientFd < 0) return;
-  ssize_t sent = send(clientFd, text.data(), text.size(), kSendFlags);
+  const int fd = clientFd.load(std::memory_order_relaxed);
+  if (fd < 0) return;
+  ssize_t sent = send(fd, text.data(), text.size(), kSendFlags);
   if (sent > 0) return;
   LogError("Network write failed");
   CloseClientLocked();
@@ -172,7 +148,7 @@ void TcpServer::Write(const std::string& text) {
 
 void TcpServer::AcceptLoop() {
   while (running.load(std::memory_order_acquire)) {
-    bool readable = WaitReadable(listenFd, wakeRead);
+    bool readable = WaitReadable(listenFd, wake.ReadFd());
     if (!running.load(std::memory_order_acquire)) return;
     if (!readable) continue;
 
@@ -191,7 +167,7 @@ void TcpServer::AcceptLoop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
-    SetCloseOnExec(socket);
+    zeva::SetCloseOnExec(socket);
     PrepareSocket(socket);
     // Every send is one whole line the client waits for (a bearing, the
     // version): send it at once rather than hold it for an earlier ACK.
@@ -204,11 +180,11 @@ void TcpServer::AcceptLoop() {
 
     {
       std::lock_guard<std::mutex> lock(clientMutex);
-      if (clientFd >= 0) {
+      if (clientFd.load(std::memory_order_relaxed) >= 0) {
         LogMessage("Closing previous client connection");
         CloseClientLocked();
       }
-      clientFd = socket;
+      clientFd.store(socket, std::memory_order_relaxed);
     }
     if (clientThread.joinable()) clientThread.join();
     clientThread = std::thread(&TcpServer::ClientReadLoop, this, socket);
@@ -217,16 +193,22 @@ void TcpServer::AcceptLoop() {
 
 void TcpServer::ClientReadLoop(int socket) {
   LineFramer framer(kMaxPendingBytes);
-  // Lines still pending in a received chunk are dropped once the server
-  // stops, so a stop never waits for a backlog of commands.
+  // The reader serves its connection only while it is still the current one
+  // and the server runs. A stop or a newer client shuts the socket down, but
+  // a shut-down socket still returns what was queued in it, so this is asked
+  // before every receive and every line: a displaced client's backlog is
+  // dropped, never handled after the newer client's commands.
+  const auto owned = [this, socket] {
+    return running.load(std::memory_order_acquire) &&
+           clientFd.load(std::memory_order_acquire) == socket;
+  };
   const std::function<void(const std::string&)> handle =
-      [this](const std::string& line) {
-        if (running.load(std::memory_order_acquire) && onCommand)
-          onCommand(line);
+      [this, &owned](const std::string& line) {
+        if (owned() && onCommand) onCommand(line);
       };
   char buffer[1024];
 
-  while (running.load(std::memory_order_acquire)) {
+  while (owned()) {
     ssize_t received = recv(socket, buffer, sizeof buffer, 0);
     if (received <= 0) {
       if (received < 0 && errno == EINTR) continue;
@@ -240,8 +222,9 @@ void TcpServer::ClientReadLoop(int socket) {
     std::lock_guard<std::mutex> lock(clientMutex);
     // Otherwise stopped, replaced by a newer client, or dropped by a failed
     // write: the connection ends silently.
-    lost = (clientFd == socket) && running.load(std::memory_order_acquire);
-    if (clientFd == socket) CloseClientLocked();
+    const bool current = clientFd.load(std::memory_order_relaxed) == socket;
+    lost = current && running.load(std::memory_order_acquire);
+    if (current) CloseClientLocked();
   }
   close(socket);
   if (!lost) return;

@@ -21,13 +21,15 @@
 #include <string>
 #include <thread>
 
+#include "common/WakePipe.h"
+
 class TcpServer {
  public:
   // Text received without a carriage return is bounded: past this many bytes
   // the line is discarded up to its carriage return, with one log line.
   static constexpr size_t kMaxPendingBytes = 4096;
 
-  TcpServer();
+  TcpServer() = default;
   ~TcpServer();
   TcpServer(const TcpServer&) = delete;
   TcpServer& operator=(const TcpServer&) = delete;
@@ -57,15 +59,19 @@ class TcpServer {
   // it by the accept thread; it changes only while that thread is absent).
   int listenFd = -1;
   // The current client's socket. Other threads only shut it down; the reader
-  // thread that owns it closes the descriptor when it leaves.
-  int clientFd = -1;
+  // thread that owns it closes the descriptor when it leaves. Changed only
+  // under clientMutex; atomic because that reader also reads it without the
+  // lock before every receive and every line, to stop at once when it no
+  // longer owns the connection (a shut-down socket still returns the data
+  // queued in it).
+  std::atomic<int> clientFd{-1};
   std::mutex clientMutex;
 
   std::thread acceptThread;
   std::thread clientThread;
 
-  // Stop writes a byte here to wake the accept thread (closing a listening
-  // socket does not wake a blocked accept on every platform).
-  int wakeRead = -1;
-  int wakeWrite = -1;
+  // Stop wakes the accept thread through it (closing a listening socket does
+  // not wake a blocked accept on every platform). Made by Start; a server
+  // whose pipe cannot be made does not start.
+  zeva::WakePipe wake;
 };

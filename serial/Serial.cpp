@@ -48,7 +48,8 @@ constexpr int kWriteTimeoutMs = 1000;
 
 // Waits until the device takes bytes again. False at the deadline (errno
 // EAGAIN) or as soon as the link is being closed (errno 0).
-bool WaitWritable(int fd, std::chrono::steady_clock::time_point deadline,
+bool WaitWritable(int fd, int wakeFd,
+                  std::chrono::steady_clock::time_point deadline,
                   const std::atomic<bool>& running) {
   for (;;) {
     if (!running.load(std::memory_order_acquire)) {
@@ -62,37 +63,18 @@ bool WaitWritable(int fd, std::chrono::steady_clock::time_point deadline,
       errno = EAGAIN;
       return false;
     }
-    struct pollfd p = {fd, POLLOUT, 0};
-    int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, 50)));
-    if (ready > 0) return true;
+    struct pollfd p[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+    int ready = poll(p, 2, static_cast<int>(left));
+    if (ready > 0 && p[0].revents != 0) return true;
     if (ready < 0 && errno != EINTR) return false;
+    // Otherwise woken by Close (seen as !running on the next pass), a
+    // signal, or the deadline.
   }
-}
-
-void SetFlag(int fd, int getCmd, int setCmd, int flag) {
-  int flags = fcntl(fd, getCmd);
-  if (flags >= 0) fcntl(fd, setCmd, flags | flag);
 }
 
 }  // namespace
 
-Serial::Serial() {
-  int fds[2];
-  if (pipe(fds) == 0) {
-    wakeRead = fds[0];
-    wakeWrite = fds[1];
-    for (int f : fds) {
-      SetFlag(f, F_GETFL, F_SETFL, O_NONBLOCK);
-      SetFlag(f, F_GETFD, F_SETFD, FD_CLOEXEC);
-    }
-  }
-}
-
-Serial::~Serial() {
-  Close();
-  if (wakeRead >= 0) close(wakeRead);
-  if (wakeWrite >= 0) close(wakeWrite);
-}
+Serial::~Serial() { Close(); }
 
 void Serial::LogError(const std::string& message, int error) const {
   ::LogError("%s %s: %s", message.c_str(), port.c_str(), strerror(error));
@@ -115,15 +97,21 @@ bool Serial::Open(const std::string& devicePath, int baudRate, int dataBits,
   port = devicePath;
   callback = std::move(eventCallback);
 
+  // Without a wake pipe nothing could end the reader's wait: no link.
+  if (!wake.Open()) {
+    EmitError("Unable to create wake-up pipe for", errno);
+    return false;
+  }
+
   int device = open(port.c_str(), O_RDWR | O_NOCTTY | O_SYNC);
   if (device < 0) {
     EmitError("Cannot open", errno);
     return false;
   }
-  SetFlag(device, F_GETFD, F_SETFD, FD_CLOEXEC);
+  zeva::SetCloseOnExec(device);
   // Non-blocking from here on, so that writes are bounded in time (see
   // kWriteTimeoutMs); the reader only reads after poll reports input.
-  SetFlag(device, F_GETFL, F_SETFL, O_NONBLOCK);
+  zeva::SetNonBlocking(device);
   fd.store(device);
 
   if (tcgetattr(device, &savedSettings) != 0) {
@@ -158,9 +146,7 @@ bool Serial::Open(const std::string& devicePath, int baudRate, int dataBits,
   }
 
   // Drain stale wake-ups from an earlier Close before the reader starts.
-  char drain[64];
-  while (wakeRead >= 0 && read(wakeRead, drain, sizeof drain) > 0) {
-  }
+  wake.Drain();
   running.store(true, std::memory_order_release);
   readerThread = std::thread(&Serial::ReadLoop, this);
   return true;
@@ -171,11 +157,7 @@ void Serial::Close() {
 
   // Wake the reader and wait for it before the descriptor goes, so that the
   // reader never touches a closed (or reused) descriptor.
-  if (wakeWrite >= 0) {
-    char byte = 1;
-    ssize_t ignored = write(wakeWrite, &byte, 1);
-    (void)ignored;
-  }
+  wake.Wake();
   if (readerThread.joinable()) readerThread.join();
 
   int device = fd.exchange(-1);
@@ -212,7 +194,7 @@ bool Serial::Write(const char* data, int length) {
     while (remaining > 0) {
       ssize_t written = device >= 0 ? write(device, data, remaining) : -1;
       if (written < 0 && errno == EAGAIN) {
-        if (WaitWritable(device, deadline, running)) continue;
+        if (WaitWritable(device, wake.ReadFd(), deadline, running)) continue;
         if (errno == 0) return false;  // closing: silent, as on a closed link
       }
       if (written < 1) {
@@ -247,16 +229,11 @@ void Serial::ReadLoop() {
     int device = fd.load();
     if (device < 0) return;
 
-    // Waits for input with a one-second timeout, as an upper bound; Close
-    // wakes the wait at once through the wake pipe.
-    struct pollfd fds[2];
-    fds[0].fd = device;
-    fds[0].events = POLLIN;
-    fds[0].revents = 0;
-    fds[1].fd = wakeRead;
-    fds[1].events = POLLIN;
-    fds[1].revents = 0;
-    int ready = poll(fds, wakeRead >= 0 ? 2 : 1, 1000);
+    // Waits for input with no timeout: an idle link never wakes this
+    // thread, and Close ends the wait at once through the wake pipe (which
+    // Open guarantees exists), so no periodic look at the flag is needed.
+    struct pollfd fds[2] = {{device, POLLIN, 0}, {wake.ReadFd(), POLLIN, 0}};
+    int ready = poll(fds, 2, -1);
     int error = errno;
     if (!running.load(std::memory_order_acquire)) return;
     if (ready < 0) {
@@ -264,7 +241,7 @@ void Serial::ReadLoop() {
       EmitError("Serial listen failed", error);
       return;
     }
-    if (ready == 0 || fds[0].revents == 0) continue;
+    if (fds[0].revents == 0) continue;
 
     ssize_t count = read(device, buffer, sizeof buffer);
     if (count > 0) {

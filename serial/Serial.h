@@ -8,8 +8,10 @@
 // The callback captures only the owner's address; the owner must outlive the
 // link (it does: the owner destroys the link).
 //
-// The reader waits for input with poll() and a one-second timeout; Close
-// wakes it at once through a pipe. The device is non-blocking after Open: a
+// The reader waits for input with poll() and no timeout, so an idle link
+// never wakes its thread; Close ends the wait at once through a wake pipe
+// (a link whose pipe cannot be made does not open). The device is
+// non-blocking after Open: a
 // write that the device does not take within one second fails ("Unable to
 // write to serial port", EAGAIN) instead of holding its thread for ever.
 //
@@ -29,11 +31,12 @@
 #include <string>
 #include <thread>
 
+#include "common/WakePipe.h"
 #include "serial/SerialEvent.h"
 
 class Serial {
  public:
-  Serial();
+  Serial() = default;
   ~Serial();
   Serial(const Serial&) = delete;
   Serial& operator=(const Serial&) = delete;
@@ -45,8 +48,8 @@ class Serial {
             std::function<void(const SerialEvent&)> callback);
 
   // Restores the saved settings, closes the device, ends the reader and sends
-  // a Closed event. Returns at once (it wakes the reader rather than waiting
-  // for its one-second timeout). Does nothing when the link is not open.
+  // a Closed event. Returns at once (it wakes the reader through the pipe).
+  // Does nothing when the link is not open.
   void Close();
 
   bool Write(const char* data, int length);
@@ -76,9 +79,9 @@ class Serial {
   bool settingsSaved = false;
   std::thread readerThread;
 
-  // Close writes a byte here so that the reader leaves its wait at once.
-  int wakeRead = -1;
-  int wakeWrite = -1;
+  // Close wakes it so that the reader (and a writer waiting for the device
+  // to take bytes) leaves its wait at once. Made by the first Open.
+  zeva::WakePipe wake;
 
   // Serialises writers, so frames from the client and timer threads never
   // interleave on the line.

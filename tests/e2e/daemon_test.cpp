@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <regex>
 #include <sstream>
 
@@ -164,6 +166,66 @@ TEST_F(DaemonTest, NewerClientTakesOverAndKeepsRotators) {
   EXPECT_EQ(second.ReadLine(3000), "1 100");
   EXPECT_EQ(daemon.Stdout().find("Lost client connection"), std::string::npos);
   EXPECT_EQ(daemon.CountStdout("Connected to 127.0.0.1"), 2u);
+}
+
+
+// A newer client is served at once, even when the displaced one has queued
+// tens of thousands of commands for a box that takes no more bytes (each
+// write then waits its full second): the old reader stops at the hand-over,
+// so the newer client's VERSION is answered at once, and its STOP reaches
+// the box before any more of the old client's turns.
+TEST_F(DaemonTest, TakeOverIsServedBeforeTheDisplacedClientsBacklog) {
+  StartServing();
+  Pty box;
+  Configure(1, box, 4, 0);
+  std::string backlog;
+  for (int i = 0; i < 40000; ++i) backlog += "ROTATE 1 100\r";
+  std::thread flood([&] { client.Send(backlog); });  // fails once displaced
+  ASSERT_TRUE(daemon.WaitForStderr("Unable to write to serial port", 10000))
+      << "the box never filled up";
+
+  TcpClient second;
+  ASSERT_TRUE(second.Connect());
+  ASSERT_TRUE(second.Command("VERSION"));
+  EXPECT_EQ(second.ReadLine(5000), "VERSION 2.0.1");
+  ASSERT_TRUE(second.Command("STOP 1"));
+  std::string atBox = box.ReadUntil("S\r", 5000);
+  atBox += box.Read(500);
+  const size_t stop = atBox.find("S\r");
+  ASSERT_NE(stop, std::string::npos) << "the STOP never reached the box";
+  EXPECT_EQ(atBox.substr(stop), "S\r");
+  client.Close();
+  flood.join();
+}
+
+// Under a tiny descriptor limit the daemon either refuses to start (status
+// 1, or the loader's 127 when not even the program can be loaded) or runs
+// and still stops on SIGTERM: no limit leaves a daemon nothing can stop.
+TEST_F(DaemonTest, TinyDescriptorLimitsRefuseOrStopCleanly) {
+  for (int limit = 3; limit <= 12; ++limit) {
+    testing_support::ChildProcess d;
+    ASSERT_TRUE(d.Start({"/bin/sh", "-c",
+                         "ulimit -n " + std::to_string(limit) + "; exec " +
+                             Daemon::BinaryPath()},
+                        testing_support::ChildProcess::Descriptors::kStdioOnly));
+    bool running = false;
+    int status = -1;
+    for (int waited = 0; waited < 5000 && !running && status == -1;
+         waited += 100) {
+      running = d.WaitForStdout(kRunning, 50);
+      if (!running) status = d.Wait(50);
+    }
+    if (running) {
+      ASSERT_TRUE(d.Signal(SIGTERM));
+      status = d.Wait(5000);
+    }
+    if (running) {
+      EXPECT_EQ(status, 0) << "limit " << limit << ": " << d.Stderr();
+    } else {
+      EXPECT_TRUE(status == 1 || status == 127)
+          << "limit " << limit << " status " << status << ": " << d.Stderr();
+    }
+  }
 }
 
 }  // namespace
