@@ -21,14 +21,23 @@ fi
 pids=()
 work="$(mktemp -d "${TMPDIR:-/tmp}/zeva-demo.XXXXXX")"
 cleanup() {
-  local pid
+  local pid left=()
   for pid in "${pids[@]+"${pids[@]}"}"; do
     kill "$pid" 2>/dev/null || true
   done
   for pid in "${pids[@]+"${pids[@]}"}"; do
     wait "$pid" 2>/dev/null || true
   done
+  # The demo checks its own promise: nothing it started is left running.
+  for pid in "${pids[@]+"${pids[@]}"}"; do
+    kill -0 "$pid" 2>/dev/null && left+=("$pid")
+  done
   rm -rf "$work"
+  if ((${#left[@]})); then
+    echo "demo: still running after the demo: ${left[*]}" >&2
+    exit 1
+  fi
+  if ((${#pids[@]})); then echo "demo: all ${#pids[@]} programs it started are stopped"; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT
@@ -58,7 +67,9 @@ for _ in $(seq 50); do
 done
 "$ctl" version
 
-# Starts an emulated box and prints its device path.
+# Starts an emulated box and sets box_path to its device path. Runs in this
+# shell, never in a $(...) subshell, so that its process id reaches pids and
+# the clean-up stops it.
 start_box() {
   local model="$1" start="$2" file="$work/$1.path"
   "$boxsim" --model "$model" --speed "$speed" --start "$start" --path-file "$file" \
@@ -66,7 +77,7 @@ start_box() {
   pids+=($!)
   for _ in $(seq 50); do
     if [[ -s "$file" ]]; then
-      cat "$file"
+      box_path="$(cat "$file")"
       return 0
     fi
     sleep 0.1
@@ -77,8 +88,10 @@ start_box() {
 }
 
 say "Starting two emulated boxes turning at $speed degrees per second"
-yaesu="$(start_box yaesu 0)"
-rotorez="$(start_box rotorez 300)"
+start_box yaesu 0
+yaesu="$box_path"
+start_box rotorez 300
+rotorez="$box_path"
 echo "Yaesu GS-232 box on $yaesu (antenna at 000)"
 echo "Rotor-EZ box on $rotorez (antenna at 300)"
 
