@@ -55,6 +55,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "zeva-boxsim: cannot create a pseudo-terminal: %s\n", error.c_str());
     return 2;
   }
+  if (!options.linkPath.empty() && !BoxSimulator::PublishLink(options.linkPath, pty.SlavePath(), error)) {
+    fprintf(stderr, "zeva-boxsim: cannot make the link %s\n", error.c_str());
+    return 2;
+  }
   printf("%s\n", pty.SlavePath().c_str());
   fflush(stdout);
   if (!options.pathFile.empty()) {
@@ -63,10 +67,6 @@ int main(int argc, char** argv) {
       fprintf(stderr, "zeva-boxsim: cannot write %s: %s\n", options.pathFile.c_str(), strerror(errno));
       return 2;
     }
-  }
-  if (!options.linkPath.empty() && !BoxSimulator::PublishLink(options.linkPath, pty.SlavePath(), error)) {
-    fprintf(stderr, "zeva-boxsim: cannot make the link %s\n", error.c_str());
-    return 2;
   }
   char speed[32];
   snprintf(speed, sizeof speed, "%g", options.speed);
