@@ -177,11 +177,13 @@ TEST(BridgeOptionsTest, RotatorsGetPortsTwoApartFromTheBasePort) {
   EXPECT_EQ(options.listenAddress, "127.0.0.1");
 }
 
-TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValues) {
+TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValuesAndDevicesColons) {
   BridgeOptions options;
   std::string error;
+  const std::string device = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0";
   ASSERT_TRUE(ParseArgs({"--host=board.local", "--port", "13021", "--listen", "0.0.0.0",
-                         "--base-port=14533", "-r", "7:/dev/ttyS0:rotorez:250"},
+                         "--base-port=14533", "-r", "7:" + device + ":rotorez:250", "-r",
+                         "2:" + device + "-b:spid:500:4600"},
                         options, error))
       << error;
   EXPECT_EQ(options.daemonHost, "board.local");
@@ -189,18 +191,7 @@ TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValues) {
   EXPECT_EQ(options.listenAddress, "0.0.0.0");
   EXPECT_EQ(options.rotators[0].listenPort, 14533);
   EXPECT_EQ(options.rotators[0].id, 7);
-}
-
-TEST(BridgeOptionsTest, DevicePathMayHoldColons) {
-  BridgeOptions options;
-  std::string error;
-  const std::string device = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0";
-  ASSERT_TRUE(ParseArgs({"-r", "1:" + device + ":yaesu:1000", "-r",
-                         "2:" + device + "-b:spid:500:4600"},
-                        options, error))
-      << error;
   EXPECT_EQ(options.rotators[0].device, device);
-  EXPECT_EQ(options.rotators[0].listenPort, 4533);
   EXPECT_EQ(options.rotators[1].device, device + "-b");
   EXPECT_EQ(options.rotators[1].listenPort, 4600);
 }
@@ -230,14 +221,6 @@ TEST(BridgeOptionsTest, MistakesAreUsageErrors) {
     EXPECT_FALSE(ParseArgs(args, options, error)) << joined;
     EXPECT_FALSE(error.empty()) << joined;
   }
-}
-
-TEST(BridgeOptionsTest, DcuNeedsNoPollPeriod) {
-  BridgeOptions options;
-  std::string error;
-  EXPECT_TRUE(ParseArgs({"-r", "1:/dev/ttyUSB0:dcu1:0"}, options, error)) << error;
-  EXPECT_FALSE(BridgeOptions::ModelHasFeedback(1));
-  EXPECT_TRUE(BridgeOptions::ModelHasFeedback(4));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ constexpr int kWatchMs = 250;
 
 Bridge::Bridge(const BridgeOptions& options) : options(options) {
   DaemonLink::Callbacks callbacks;
-  callbacks.connected = [this] { OnConnected(); };
+  callbacks.connected = [this](bool quietly) { OnConnected(quietly); };
   callbacks.bearing = [this](int id, int bearing) { OnBearing(id, bearing); };
   callbacks.lost = [this](bool failed) { OnLinkLost(failed); };
   link = std::make_unique<DaemonLink>(options.daemonHost, options.daemonPort, callbacks);
@@ -78,11 +78,13 @@ int Bridge::Run() {
     Clock::time_point now = Clock::now();
     if (now >= watchAt) WatchDevices(now);
     link->OnTimer(now);
-    SendCommands();
     for (auto& rotator : rotators) rotator->OnTimer(now);
-    for (auto& listener : listeners) listener->Service(now);
-    // What the sessions queued goes out at once, if the daemon is free.
-    SendCommands();
+    // Commands handed over let their sessions go on, which may queue more.
+    bool sent = true;
+    while (sent) {
+      sent = SendCommands();
+      for (auto& listener : listeners) listener->Service(now);
+    }
 
     Clock::time_point next = std::min(watchAt, link->NextDeadline());
     for (auto& rotator : rotators) next = std::min(next, rotator->NextDeadline());
@@ -119,23 +121,23 @@ void Bridge::WatchDevices(std::chrono::steady_clock::time_point now) {
   if (changed) link->Refresh();
 }
 
-void Bridge::SendCommands() {
-  if (!link->Idle()) return;
+bool Bridge::SendCommands() {
+  if (!link->Idle()) return false;
   std::vector<std::string> lines;
   std::string line;
   for (auto& rotator : rotators) {
     if (rotator->TakeCommand(line)) lines.push_back(line);
   }
-  if (!lines.empty()) link->SendBatch(lines);
+  return !lines.empty() && link->SendBatch(lines);
 }
 
-void Bridge::OnConnected() {
+void Bridge::OnConnected(bool quietly) {
   auto now = std::chrono::steady_clock::now();
   std::vector<std::string> lines;
   for (auto& rotator : rotators) {
     if (!rotator->DevicePresent()) continue;
     lines.push_back(rotator->ConfigureLine());
-    rotator->Configured(now);
+    rotator->Configured(now, quietly);
   }
   link->SendBatch(lines);
 }

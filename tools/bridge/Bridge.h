@@ -40,11 +40,13 @@ class Bridge {
   static void RequestStop();
 
  private:
-  void OnConnected();
+  void OnConnected(bool quietly);
   void OnBearing(int id, int bearing);
   void OnLinkLost(bool failed);
   void WatchDevices(std::chrono::steady_clock::time_point now);
-  void SendCommands();
+  // Hands the rotators' waiting commands to the daemon if it is free; true
+  // when some went.
+  bool SendCommands();
 
   const BridgeOptions options;
   std::unique_ptr<DaemonLink> link;

@@ -65,10 +65,12 @@ std::string BridgedRotator::ConfigureLine() const {
          std::to_string(setup.model) + " " + std::to_string(setup.pollMs);
 }
 
-void BridgedRotator::Configured(Clock::time_point now) {
-  BridgeLog("rotator %d: configured (%s on %s, poll %d ms), rotctld port %d", setup.id,
-            BridgeOptions::ModelTitle(setup.model), setup.device.c_str(), setup.pollMs,
-            setup.listenPort);
+void BridgedRotator::Configured(Clock::time_point now, bool quietly) {
+  if (!quietly) {
+    BridgeLog("rotator %d: configured (%s on %s, poll %d ms), rotctld port %d", setup.id,
+              BridgeOptions::ModelTitle(setup.model), setup.device.c_str(), setup.pollMs,
+              setup.listenPort);
+  }
   Forget();
   awaitingFirst = HasFeedback();
   silenceWarningAt = now + std::chrono::milliseconds(std::max(kMinSilenceMs, 3 * setup.pollMs));

@@ -40,9 +40,10 @@ class BridgedRotator {
   // within reach.
   bool Available() const { return present && link.Up(); }
 
-  // The CONFIGURE line; Configured() once it has been sent.
+  // The CONFIGURE line; Configured() once it has been sent (logged unless
+  // `quietly`).
   std::string ConfigureLine() const;
-  void Configured(Clock::time_point now);
+  void Configured(Clock::time_point now, bool quietly);
   void OnBearing(int bearing);
   // The daemon connection is gone; after a failure waiting commands are
   // dropped (their clients have been told).

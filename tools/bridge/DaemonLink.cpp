@@ -74,6 +74,7 @@ void DaemonLink::Close() {
 void DaemonLink::Refresh() {
   if (state == State::Closed) return;
   CloseSocket();
+  refreshing = true;
   if (callbacks.lost) callbacks.lost(false);
   BeginConnect(State::ConnectingToClear, Clock::now());
 }
@@ -189,14 +190,18 @@ void DaemonLink::FinishConnect(Clock::time_point now) {
   failed = false;
   backoffMs = kMinBackoffMs;
   lastFailure.clear();
-  BridgeLog("connected to the daemon at %s:%d", host.c_str(), port);
-  if (callbacks.connected) callbacks.connected();
+  // Starting over on purpose was logged by whoever asked for it.
+  bool quietly = refreshing;
+  refreshing = false;
+  if (!quietly) BridgeLog("connected to the daemon at %s:%d", host.c_str(), port);
+  if (callbacks.connected) callbacks.connected(quietly);
 }
 
 void DaemonLink::Fail(const std::string& reason, Clock::time_point now) {
   bool wasConnected = state == State::Connected;
   CloseSocket();
   failed = true;
+  refreshing = false;
   state = State::Waiting;
   retryAt = now + std::chrono::milliseconds(backoffMs);
   if (wasConnected) {

@@ -34,7 +34,8 @@ class DaemonLink {
   using Clock = std::chrono::steady_clock;
 
   struct Callbacks {
-    std::function<void()> connected;  // the registry is empty: configure now
+    // The registry is empty: configure now. `quietly` after a Refresh.
+    std::function<void(bool quietly)> connected;
     std::function<void(int id, int bearing)> bearing;
     // The connection is gone; `failed` is false when the bridge itself
     // started over (Refresh) and a new connection is on its way.
@@ -93,6 +94,7 @@ class DaemonLink {
 
   State state = State::Closed;
   bool failed = false;
+  bool refreshing = false;         // Refresh() started the connection being made
   int fd = -1;
   Clock::time_point retryAt;       // Waiting: when to try again
   Clock::time_point phaseStarted;  // the connecting and clearing states: for the time-out
