@@ -343,12 +343,12 @@ TEST_F(BridgeE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
   }
   RotctlClient dcu;
   ASSERT_TRUE(dcu.Connect(port + 2));
-  std::vector<long long> latencies;
+  std::vector<double> latencies;  // ms
   for (int i = 0; i < 20; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     auto asked = Clock::now();
     EXPECT_EQ(dcu.Ask("P " + std::to_string(100 + i) + " 0", 1), "RPRT 0\n");
-    latencies.push_back(MsSince(asked));
+    latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
   }
   stop = true;
   for (std::thread& flood : floods) flood.join();

@@ -124,11 +124,17 @@ void Bridge::WatchDevices(std::chrono::steady_clock::time_point now) {
 bool Bridge::SendCommands() {
   if (!link->Idle()) return false;
   std::vector<std::string> lines;
+  std::vector<BridgedRotator*> senders;
   std::string line;
   for (auto& rotator : rotators) {
-    if (rotator->TakeCommand(line)) lines.push_back(line);
+    if (!rotator->TakeCommand(line)) continue;
+    lines.push_back(line);
+    senders.push_back(rotator.get());
   }
-  return !lines.empty() && link->SendBatch(lines);
+  if (lines.empty()) return false;
+  if (link->SendBatch(lines)) return true;
+  for (BridgedRotator* rotator : senders) rotator->NotSent();  // the link failed at once
+  return false;
 }
 
 void Bridge::OnConnected(bool quietly) {

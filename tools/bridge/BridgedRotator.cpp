@@ -121,8 +121,15 @@ bool BridgedRotator::TakeCommand(std::string& line) {
     if (!HasFeedback()) known = false;
   }
   pending = Command::None;
+  handedBefore = handed;
   handed = issued;
   return true;
+}
+
+void BridgedRotator::NotSent() {
+  handed = handedBefore;
+  sentValid = false;
+  if (!HasFeedback()) known = false;
 }
 
 bool BridgedRotator::Position(int& value) const {

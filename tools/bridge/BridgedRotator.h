@@ -56,8 +56,10 @@ class BridgedRotator {
   uint64_t Turn(double azimuth);
   uint64_t Halt();
   bool Done(uint64_t ticket) const { return handed >= ticket; }
-  // The waiting command as a daemon line, which then counts as handed over.
+  // The waiting command as a daemon line, which then counts as handed over,
+  // unless NotSent() follows (the link failed sending it).
   bool TakeCommand(std::string& line);
+  void NotSent();
 
   // The bearing the daemon reported since the rotator was configured; for
   // a DCU-1, which never reports, the last bearing it was sent.
@@ -92,6 +94,7 @@ class BridgedRotator {
   double pendingAzimuth = 0;
   uint64_t issued = 0;      // the last ticket given out
   uint64_t handed = 0;      // every ticket up to this one is done
+  uint64_t handedBefore = 0;  // `handed` before the last TakeCommand
   bool sentValid = false;   // `sentAzimuth` was the last turn sent, no stop since
   double sentAzimuth = 0;
 
