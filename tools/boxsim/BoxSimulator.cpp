@@ -72,6 +72,7 @@ int BoxSimulator::Run() {
     double now = Now();
     if (options.vanishAfter >= 0 && now - started >= options.vanishAfter) {
       BoxLog::Always("vanishing: closing " + pty.SlavePath());
+      if (!options.linkPath.empty()) unlink(options.linkPath.c_str());
       pty.Close();
       return 0;
     }
