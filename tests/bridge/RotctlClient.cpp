@@ -38,7 +38,8 @@ std::string RotctlClient::Ask(const std::string& command, int lines, int timeout
   for (int i = 0; i < lines; ++i) {
     std::string line = ReadLine(MsLeft(deadline));
     answer += line;
-    if (line.empty() || line.back() != '\n') break;
+    // An incomplete line, or a result code, ends the answer.
+    if (line.empty() || line.back() != '\n' || line.compare(0, 5, "RPRT ") == 0) break;
   }
   return answer;
 }

@@ -18,8 +18,9 @@ class RotctlClient {
   void Close() { connection.Close(); }
   bool Send(const std::string& bytes) { return connection.Send(bytes); }
 
-  // Sends `command` and a line feed, then reads `lines` answer lines; returns
-  // them as sent (each with its line feed), fewer when the time runs out.
+  // Sends `command` and a line feed, then reads up to `lines` answer lines,
+  // the last being "RPRT n" if one comes; returns them as sent (each with
+  // its line feed), fewer when the time runs out.
   std::string Ask(const std::string& command, int lines, int timeoutMs = 5000);
   // The next line (with its line feed), or what came of it within timeoutMs.
   std::string ReadLine(int timeoutMs);

@@ -1,20 +1,38 @@
-// The rotctld command language and answer formats of the bridge, and its
-// command line, without any process or socket.
+// The rotctld command language and answer formats of the bridge, how it
+// coalesces the commands for one rotator, and its command line, without any
+// process or socket.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BridgeOptions.h"
+#include "BridgedRotator.h"
+#include "DaemonLink.h"
 #include "RotctlParser.h"
 #include "RotctlReply.h"
 
 namespace {
 
-std::vector<std::string> Names(const std::vector<RotctlRequest>& requests) {
-  std::vector<std::string> names;
-  for (const RotctlRequest& request : requests) names.push_back(request.name);
-  return names;
+// A parse as one line of text: each request as its name, "=refused" or
+// "=unknown" where it is one, its arguments in brackets, "!" when some are
+// missing, and the extended format's separator in front ('+' for a line feed).
+std::string Describe(const std::string& line) {
+  std::string text;
+  for (const RotctlRequest& request : RotctlParser::ParseLine(line)) {
+    if (!text.empty()) text += " ";
+    if (request.extended) text += request.separator == '\n' ? '+' : request.separator;
+    text += request.name;
+    if (request.action == RotctlAction::Refused) text += "=refused";
+    if (request.action == RotctlAction::Unknown) text += "=unknown";
+    text += "(";
+    for (size_t i = 0; i < request.args.size(); ++i) text += (i ? "," : "") + request.args[i];
+    text += request.missingArgs ? ")!" : ")";
+  }
+  return text;
 }
 
 RotctlRequest One(const std::string& line) {
@@ -23,144 +41,110 @@ RotctlRequest One(const std::string& line) {
   return requests.empty() ? RotctlRequest() : requests.front();
 }
 
-// --- Reading command lines -------------------------------------------------
-
-TEST(RotctlParserTest, ShortAndLongNamesGiveTheSameCommand) {
-  RotctlRequest shortForm = One("P 45 10");
-  RotctlRequest longForm = One("\\set_pos 45 10");
-  EXPECT_EQ(shortForm.action, RotctlAction::SetPos);
-  EXPECT_EQ(longForm.action, RotctlAction::SetPos);
-  EXPECT_EQ(shortForm.name, "set_pos");
-  EXPECT_EQ(longForm.args, (std::vector<std::string>{"45", "10"}));
-  EXPECT_EQ(One("\\dump_state").action, RotctlAction::DumpState);
-  EXPECT_EQ(One("p").action, RotctlAction::GetPos);
-  EXPECT_EQ(One("\\get_info").action, RotctlAction::GetInfo);
-  EXPECT_EQ(One("_").action, RotctlAction::GetInfo);
-  EXPECT_EQ(One("1").action, RotctlAction::DumpCaps);
+TEST(RotctlParserTest, LinesBecomeRequests) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"P 45 10", "set_pos(45,10)"},        {"\\set_pos 45 10", "set_pos(45,10)"},
+      {"p", "get_pos()"},                   {"\\get_info", "get_info()"},
+      {"_", "get_info()"},                  {"1", "dump_caps()"},
+      {"\\dump_state", "dump_state()"},     {"S", "stop()"},
+      {"s", "s=unknown()"},                 {"P -10 -5", "set_pos(-10,-5)"},
+      {"P 10 0 p S", "set_pos(10,0) get_pos() stop()"},
+      {"M 8 50 p", "move=refused(8,50) get_pos()"},
+      {"K", "park=refused()"},              {"R 1", "reset=refused(1)"},
+      {"\\park", "park=refused()"},         {"\\frobnicate 1 p", "frobnicate=unknown(1,p)"},
+      {"P 10", "set_pos(10)!"},             {"+p p", "+get_pos() get_pos()"},
+      {";\\get_pos", ";get_pos()"},         {"|P 1 2", "|set_pos(1,2)"},
+      {",S", ",stop()"},                    {"", ""},
+      {"  \t \r", ""},                      {"# P 10 0", ""},
+      {"p\r", "get_pos()"},                 {"\tP  10\t0 ", "set_pos(10,0)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Describe(c.first), c.second) << c.first;
   EXPECT_EQ(One("q").action, RotctlAction::Quit);
-}
-
-TEST(RotctlParserTest, ShortNamesAreCaseSensitive) {
-  EXPECT_EQ(One("S").action, RotctlAction::Stop);
-  EXPECT_EQ(One("s").action, RotctlAction::Unknown);
-  EXPECT_EQ(One("p").action, RotctlAction::GetPos);
-  EXPECT_EQ(One("P 1 2").action, RotctlAction::SetPos);
-}
-
-TEST(RotctlParserTest, SeveralCommandsOnOneLineRunInOrder) {
-  std::vector<RotctlRequest> requests = RotctlParser::ParseLine("P 10 0 p S");
-  EXPECT_EQ(Names(requests), (std::vector<std::string>{"set_pos", "get_pos", "stop"}));
-  EXPECT_EQ(requests[0].args, (std::vector<std::string>{"10", "0"}));
-}
-
-TEST(RotctlParserTest, NegativeArgumentsAreNotCommands) {
-  RotctlRequest request = One("P -10 -5");
-  EXPECT_EQ(request.args, (std::vector<std::string>{"-10", "-5"}));
-  EXPECT_FALSE(request.extended);
-}
-
-TEST(RotctlParserTest, RefusedCommandsTakeTheirArgumentsAlong) {
-  std::vector<RotctlRequest> requests = RotctlParser::ParseLine("M 8 50 p");
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].action, RotctlAction::Refused);
-  EXPECT_EQ(requests[0].name, "move");
-  EXPECT_EQ(requests[1].action, RotctlAction::GetPos);
-  EXPECT_EQ(One("K").action, RotctlAction::Refused);
-  EXPECT_EQ(One("R 1").action, RotctlAction::Refused);
-  EXPECT_EQ(One("\\park").action, RotctlAction::Refused);
-}
-
-TEST(RotctlParserTest, UnknownCommandTakesTheRestOfTheLine) {
-  std::vector<RotctlRequest> requests = RotctlParser::ParseLine("\\frobnicate 1 p");
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].action, RotctlAction::Unknown);
-  EXPECT_EQ(requests[0].name, "frobnicate");
-  EXPECT_EQ(requests[0].args, (std::vector<std::string>{"1", "p"}));
-}
-
-TEST(RotctlParserTest, MissingArgumentsAreMarked) {
-  RotctlRequest request = One("P 10");
-  EXPECT_TRUE(request.missingArgs);
-  EXPECT_EQ(request.args, std::vector<std::string>{"10"});
-  EXPECT_FALSE(One("P 10 0").missingArgs);
-}
-
-TEST(RotctlParserTest, PunctuationPrefixSelectsTheExtendedFormat) {
-  RotctlRequest plus = One("+p");
-  EXPECT_TRUE(plus.extended);
-  EXPECT_EQ(plus.separator, '\n');
-  RotctlRequest semicolon = One(";\\get_pos");
-  EXPECT_TRUE(semicolon.extended);
-  EXPECT_EQ(semicolon.separator, ';');
-  EXPECT_EQ(semicolon.action, RotctlAction::GetPos);
-  EXPECT_EQ(One("|P 1 2").separator, '|');
-  EXPECT_EQ(One(",S").separator, ',');
-  // The prefix holds for its own command only.
-  std::vector<RotctlRequest> two = RotctlParser::ParseLine("+p p");
-  ASSERT_EQ(two.size(), 2u);
-  EXPECT_TRUE(two[0].extended);
-  EXPECT_FALSE(two[1].extended);
   // '_' is get_info, '\' starts a long name, '?' and '#' are reserved.
-  EXPECT_FALSE(RotctlParser::IsExtendedPrefix('_'));
-  EXPECT_FALSE(RotctlParser::IsExtendedPrefix('\\'));
-  EXPECT_FALSE(RotctlParser::IsExtendedPrefix('?'));
-  EXPECT_FALSE(RotctlParser::IsExtendedPrefix('#'));
+  for (char c : {'_', '\\', '?', '#'}) EXPECT_FALSE(RotctlParser::IsExtendedPrefix(c)) << c;
 }
 
-TEST(RotctlParserTest, BlanksCarriageReturnAndCommentsAreNotCommands) {
-  EXPECT_TRUE(RotctlParser::ParseLine("").empty());
-  EXPECT_TRUE(RotctlParser::ParseLine("  \t \r").empty());
-  EXPECT_TRUE(RotctlParser::ParseLine("# P 10 0").empty());
-  EXPECT_EQ(Names(RotctlParser::ParseLine("p\r")), std::vector<std::string>{"get_pos"});
-  EXPECT_EQ(Names(RotctlParser::ParseLine("\tP  10\t0 ")), std::vector<std::string>{"set_pos"});
+TEST(RotctlReplyTest, AnswersTakeTheFormatTheClientAskedFor) {
+  struct Case {
+    std::string line;
+    int code;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"p", RotctlReply::kOk, "90.000000\n0.000000\n"},
+      {"P 1 2", RotctlReply::kOk, "RPRT 0\n"},
+      {"K", RotctlReply::kNotAvailable, "RPRT -11\n"},
+      {"p", RotctlReply::kTimedOut, "RPRT -5\n"},  // a failure drops the values
+      {"+p", RotctlReply::kTimedOut, "get_pos:\nRPRT -5\n"},
+      {"+P 90 45", RotctlReply::kOk, "set_pos: 90 45\nRPRT 0\n"},
+      {"+\\get_pos", RotctlReply::kOk, "get_pos:\nAzimuth: 90.000000\nElevation: 0.000000\nRPRT 0\n"},
+      {";p", RotctlReply::kOk, "get_pos:;Azimuth: 90.000000;Elevation: 0.000000;RPRT 0\n"},
+      {"|P 135 22.5", RotctlReply::kOk, "set_pos: 135 22.5|RPRT 0\n"},
+  };
+  for (const Case& c : cases) {
+    RotctlReply reply(One(c.line));
+    if (One(c.line).action == RotctlAction::GetPos) {
+      reply.Value("Azimuth", "90.000000");
+      reply.Value("Elevation", "0.000000");
+    }
+    EXPECT_EQ(reply.Finish(c.code), c.expected) << c.line;
+  }
+  RotctlReply caps(One("1"));
+  caps.Record("Caps dump for model:\t2");
+  caps.ReportSuccess();
+  EXPECT_EQ(caps.Finish(RotctlReply::kOk), "Caps dump for model:\t2\nRPRT 0\n");
 }
 
-// --- Answer formats --------------------------------------------------------
+// --- Commands to one rotator -----------------------------------------------
 
-TEST(RotctlReplyTest, DefaultGetAnswersTheValuesOnly) {
-  RotctlReply reply(One("p"));
-  reply.Value("Azimuth", "40.000000");
-  reply.Value("Elevation", "0.000000");
-  EXPECT_EQ(reply.Finish(RotctlReply::kOk), "40.000000\n0.000000\n");
+// Runs "T<azimuth>" (a turn), "S" (a stop), "take" (the next batch: what
+// goes to the daemon, "-" for nothing) and "pos" (the position: "@n" or "@-")
+// on a fresh rotator of the model; returns what they gave, blank-separated.
+std::string Commands(int model, const std::string& script) {
+  DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
+  RotatorSetup setup;
+  setup.id = 1;
+  setup.device = "/dev/null";
+  setup.model = model;
+  BridgedRotator rotator(setup, link);
+  std::istringstream ops(script);
+  std::string op, out, line;
+  int bearing = 0;
+  while (ops >> op) {
+    if (op[0] == 'T') rotator.Turn(std::stod(op.substr(1)));
+    if (op == "S") rotator.Halt();
+    if (op == "take") out += " " + (rotator.TakeCommand(line) ? line : "-");
+    if (op == "pos") out += rotator.Position(bearing) ? " @" + std::to_string(bearing) : " @-";
+  }
+  return out.empty() ? out : out.substr(1);
 }
 
-TEST(RotctlReplyTest, DefaultSetAnswersTheResultCode) {
-  EXPECT_EQ(RotctlReply(One("P 1 2")).Finish(RotctlReply::kOk), "RPRT 0\n");
-  EXPECT_EQ(RotctlReply(One("K")).Finish(RotctlReply::kNotAvailable), "RPRT -11\n");
+TEST(BridgedRotatorTest, CommandsAreCoalescedAndRepeatedTargetsNotSent) {
+  const std::pair<std::string, std::string> yaesu[] = {
+      {"T10 T20 T30 take take", "ROTATE 1 30 -"},           // the latest wins
+      {"T10 take T10.4 take T9.6 take", "ROTATE 1 10 - -"},  // a tracker's repeats
+      {"T10 take T10.6 take", "ROTATE 1 10 ROTATE 1 11"},
+      {"T10 take S take T10 take", "ROTATE 1 10 STOP 1 ROTATE 1 10"},
+      {"T0.2 take T359.8 take T359.6 take", "ROTATE 1 0 - ROTATE 1 0"},
+      {"T10 S take T20 take pos", "STOP 1 ROTATE 1 20 @-"},  // no bearing reported
+  };
+  for (const auto& c : yaesu) EXPECT_EQ(Commands(4, c.first), c.second) << c.first;
+  // A DCU-1 never reports: its position is the last bearing it was sent.
+  EXPECT_EQ(Commands(1, "pos T90 pos take pos S take pos"), "@- @- ROTATE 1 90 @90 STOP 1 @-");
 }
 
-TEST(RotctlReplyTest, FailureDropsTheValues) {
-  RotctlReply reply(One("p"));
-  reply.Value("Azimuth", "40.000000");
-  EXPECT_EQ(reply.Finish(RotctlReply::kTimedOut), "RPRT -5\n");
-  RotctlReply extended(One("+p"));
-  extended.Value("Azimuth", "40.000000");
-  EXPECT_EQ(extended.Finish(RotctlReply::kTimedOut), "get_pos:\nRPRT -5\n");
-}
-
-TEST(RotctlReplyTest, RecordsWithReportedSuccessEndInResultCode) {
-  RotctlReply reply(One("1"));
-  reply.Record("Caps dump for model:\t2");
-  reply.ReportSuccess();
-  EXPECT_EQ(reply.Finish(RotctlReply::kOk), "Caps dump for model:\t2\nRPRT 0\n");
-}
-
-TEST(RotctlReplyTest, ExtendedEchoesTheCommandAndItsArguments) {
-  EXPECT_EQ(RotctlReply(One("+P 90 45")).Finish(RotctlReply::kOk), "set_pos: 90 45\nRPRT 0\n");
-  RotctlReply get(One("+\\get_pos"));
-  get.Value("Azimuth", "90.000000");
-  get.Value("Elevation", "0.000000");
-  EXPECT_EQ(get.Finish(RotctlReply::kOk),
-            "get_pos:\nAzimuth: 90.000000\nElevation: 0.000000\nRPRT 0\n");
-}
-
-TEST(RotctlReplyTest, SeparatorCharacterPutsTheAnswerOnOneLine) {
-  RotctlReply get(One(";p"));
-  get.Value("Azimuth", "90.000000");
-  get.Value("Elevation", "0.000000");
-  EXPECT_EQ(get.Finish(RotctlReply::kOk),
-            "get_pos:;Azimuth: 90.000000;Elevation: 0.000000;RPRT 0\n");
-  EXPECT_EQ(RotctlReply(One("|P 135 22.5")).Finish(RotctlReply::kOk), "set_pos: 135 22.5|RPRT 0\n");
+TEST(BridgedRotatorTest, WaitingCommandsAreDoneWhenALaterOneIsHandedOver) {
+  DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
+  RotatorSetup setup;
+  setup.device = "/dev/null";
+  BridgedRotator rotator(setup, link);
+  uint64_t first = rotator.Turn(10), second = rotator.Turn(20);
+  EXPECT_FALSE(rotator.Done(first));
+  std::string line;
+  ASSERT_TRUE(rotator.TakeCommand(line));
+  EXPECT_TRUE(rotator.Done(first) && rotator.Done(second));
+  EXPECT_EQ(rotator.Turn(20), 0u);
+  EXPECT_FALSE(rotator.Done(rotator.Halt()));
 }
 
 // --- Command line ------------------------------------------------------------
@@ -193,11 +177,13 @@ TEST(BridgeOptionsTest, RotatorsGetPortsTwoApartFromTheBasePort) {
   EXPECT_EQ(options.listenAddress, "127.0.0.1");
 }
 
-TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValues) {
+TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValuesAndDevicesColons) {
   BridgeOptions options;
   std::string error;
+  const std::string device = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0";
   ASSERT_TRUE(ParseArgs({"--host=board.local", "--port", "13021", "--listen", "0.0.0.0",
-                         "--base-port=14533", "-r", "7:/dev/ttyS0:rotorez:250"},
+                         "--base-port=14533", "-r", "7:" + device + ":rotorez:250", "-r",
+                         "2:" + device + "-b:spid:500:4600"},
                         options, error))
       << error;
   EXPECT_EQ(options.daemonHost, "board.local");
@@ -205,18 +191,7 @@ TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValues) {
   EXPECT_EQ(options.listenAddress, "0.0.0.0");
   EXPECT_EQ(options.rotators[0].listenPort, 14533);
   EXPECT_EQ(options.rotators[0].id, 7);
-}
-
-TEST(BridgeOptionsTest, DevicePathMayHoldColons) {
-  BridgeOptions options;
-  std::string error;
-  const std::string device = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0";
-  ASSERT_TRUE(ParseArgs({"-r", "1:" + device + ":yaesu:1000", "-r",
-                         "2:" + device + "-b:spid:500:4600"},
-                        options, error))
-      << error;
   EXPECT_EQ(options.rotators[0].device, device);
-  EXPECT_EQ(options.rotators[0].listenPort, 4533);
   EXPECT_EQ(options.rotators[1].device, device + "-b");
   EXPECT_EQ(options.rotators[1].listenPort, 4600);
 }
@@ -246,14 +221,6 @@ TEST(BridgeOptionsTest, MistakesAreUsageErrors) {
     EXPECT_FALSE(ParseArgs(args, options, error)) << joined;
     EXPECT_FALSE(error.empty()) << joined;
   }
-}
-
-TEST(BridgeOptionsTest, DcuNeedsNoPollPeriod) {
-  BridgeOptions options;
-  std::string error;
-  EXPECT_TRUE(ParseArgs({"-r", "1:/dev/ttyUSB0:dcu1:0"}, options, error)) << error;
-  EXPECT_FALSE(BridgeOptions::ModelHasFeedback(1));
-  EXPECT_TRUE(BridgeOptions::ModelHasFeedback(4));
 }
 
 }  // namespace

@@ -50,6 +50,8 @@ void BoxOptions::PrintHelp() {
       "      --start DEG       initial azimuth (default 0)\n"
       "      --start-el DEG    initial elevation (default 0; Yaesu only)\n"
       "      --path-file FILE  also write the device path and a newline to FILE\n"
+      "      --link PATH       keep a symbolic link at PATH to the current device\n"
+      "                        (a stable name, as /dev/serial/by-id/... is)\n"
       "  -v, --log             log received and sent bytes and the antenna's\n"
       "                        moves on standard error, with time stamps\n"
       "\n"
@@ -61,6 +63,9 @@ void BoxOptions::PrintHelp() {
       "      --split           send every reply byte in a write of its own\n"
       "      --vanish-after S  after S seconds close the device and exit 0, as\n"
       "                        if the box had been unplugged\n"
+      "  SIGUSR1               unplug (close the device, remove the --link) or,\n"
+      "                        when unplugged, plug back in (a new device, the\n"
+      "                        --link pointed at it); the antenna keeps its place\n"
       "\n"
       "  -h, --help            this text\n"
       "\n"
@@ -143,6 +148,9 @@ int BoxOptions::Parse(int argc, char** argv) {
     } else if (option == "--path-file") {
       if (!next(arg) || *arg == '\0') return Usage("--path-file needs a file name", arg);
       pathFile = arg;
+    } else if (option == "--link") {
+      if (!next(arg) || *arg == '\0') return Usage("--link needs a path", arg);
+      linkPath = arg;
     } else if (option == "--garbage") {
       if (!next(arg) || !ToInt(arg, garbage) || garbage < 0) return Usage("--garbage needs a count", arg);
     } else if (option == "--seed") {

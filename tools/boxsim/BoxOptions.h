@@ -10,6 +10,7 @@ struct BoxOptions {
   int start = 0;              // initial azimuth
   int startElevation = 0;     // initial elevation
   std::string pathFile;       // also write the device path here
+  std::string linkPath;       // keep a symlink here to the current device
   bool verbose = false;       // trace traffic on standard error
   int garbage = 0;            // random bytes before every reply
   unsigned seed = 1;          // for the garbage bytes

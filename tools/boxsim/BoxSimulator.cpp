@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "Antenna.h"
@@ -13,9 +14,51 @@
 #include "PtyDevice.h"
 
 volatile sig_atomic_t BoxSimulator::stopRequested = 0;
+volatile sig_atomic_t BoxSimulator::replugRequested = 0;
 
-BoxSimulator::BoxSimulator(const BoxOptions& options, PtyDevice& pty, BoxModel& model, Antenna& antenna)
-    : options(options), pty(pty), model(model), antenna(antenna), random(options.seed) {}
+BoxSimulator::BoxSimulator(const BoxOptions& options, int baudRate, PtyDevice& pty,
+                           BoxModel& model, Antenna& antenna)
+    : options(options),
+      baudRate(baudRate),
+      pty(pty),
+      model(model),
+      antenna(antenna),
+      random(options.seed) {}
+
+bool BoxSimulator::PublishLink(const std::string& link, const std::string& target,
+                               std::string& error) {
+  // A new link beside the old one, renamed over it: readers never find the
+  // name missing or half made.
+  std::string temporary = link + ".new";
+  unlink(temporary.c_str());
+  if (symlink(target.c_str(), temporary.c_str()) != 0 ||
+      rename(temporary.c_str(), link.c_str()) != 0) {
+    error = link + ": " + strerror(errno);
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+void BoxSimulator::Replug() {
+  replugRequested = 0;
+  if (pty.MasterFd() >= 0) {
+    BoxLog::Always("unplugged: closing " + pty.SlavePath());
+    if (!options.linkPath.empty()) unlink(options.linkPath.c_str());
+    pty.Close();
+    pending.clear();
+    return;
+  }
+  std::string error;
+  if (!pty.Open(baudRate, error)) {
+    BoxLog::Always("cannot plug back in: " + error);
+    return;
+  }
+  if (!options.linkPath.empty() && !PublishLink(options.linkPath, pty.SlavePath(), error)) {
+    BoxLog::Always("cannot make the link: " + error);
+  }
+  BoxLog::Always("plugged in: " + pty.SlavePath());
+}
 
 double BoxSimulator::Now() {
   using namespace std::chrono;
@@ -29,9 +72,11 @@ int BoxSimulator::Run() {
     double now = Now();
     if (options.vanishAfter >= 0 && now - started >= options.vanishAfter) {
       BoxLog::Always("vanishing: closing " + pty.SlavePath());
+      if (!options.linkPath.empty()) unlink(options.linkPath.c_str());
       pty.Close();
       return 0;
     }
+    if (replugRequested) Replug();
 
     int timeout = kTickMs;
     short events = POLLIN;
@@ -70,6 +115,7 @@ int BoxSimulator::Run() {
     WriteOutput(now);
   }
   BoxLog::Trace("stop signal: exiting");
+  if (!options.linkPath.empty() && pty.MasterFd() >= 0) unlink(options.linkPath.c_str());
   return 0;
 }
 
@@ -117,6 +163,10 @@ void BoxSimulator::Queue(const std::vector<std::string>& replies) {
 }
 
 void BoxSimulator::WriteOutput(double now) {
+  if (pty.MasterFd() < 0) {  // unplugged: the replies go nowhere
+    pending.clear();
+    return;
+  }
   while (!pending.empty()) {
     if (options.slowMs > 0 && now < nextByteAt) return;
     bool oneByte = options.slowMs > 0 || options.split;

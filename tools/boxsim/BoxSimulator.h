@@ -1,7 +1,9 @@
 // The emulator's main loop: waits on the pseudo-terminal's master side with
 // a short tick, feeds received bytes to the box model, moves the antenna,
 // and writes the replies out, injecting the faults chosen on the command
-// line (garbage bytes, silence, byte-by-byte or slow output, vanishing).
+// line (garbage bytes, silence, byte-by-byte or slow output, vanishing), and
+// unplugs or plugs the box back in on request (SIGUSR1), keeping --link
+// pointed at the current device.
 #pragma once
 
 #include <csignal>
@@ -17,26 +19,35 @@ class PtyDevice;
 
 class BoxSimulator {
  public:
-  BoxSimulator(const BoxOptions& options, PtyDevice& pty, BoxModel& model, Antenna& antenna);
+  BoxSimulator(const BoxOptions& options, int baudRate, PtyDevice& pty, BoxModel& model,
+               Antenna& antenna);
 
   // Runs until a stop signal or --vanish-after; returns the exit status.
   int Run();
 
   // Async-signal-safe: asks Run() to return within one tick.
   static void RequestStop() { stopRequested = 1; }
+  // Async-signal-safe: asks Run() to unplug the box, or to plug it back in.
+  static void RequestReplug() { replugRequested = 1; }
+
+  // Points the symbolic link `link` at `target`, replacing it atomically.
+  static bool PublishLink(const std::string& link, const std::string& target, std::string& error);
 
  private:
   static constexpr int kTickMs = 20;
   static constexpr size_t kMaxPending = 64 * 1024;
 
+  void Replug();
   void ReadInput();
   void Queue(const std::vector<std::string>& replies);
   void WriteOutput(double now);
   static double Now();
 
   static volatile sig_atomic_t stopRequested;
+  static volatile sig_atomic_t replugRequested;
 
   const BoxOptions& options;
+  const int baudRate;
   PtyDevice& pty;
   BoxModel& model;
   Antenna& antenna;

@@ -17,6 +17,7 @@
 namespace {
 
 void OnStopSignal(int) { BoxSimulator::RequestStop(); }
+void OnReplugSignal(int) { BoxSimulator::RequestReplug(); }
 
 void InstallSignals() {
   struct sigaction action;
@@ -26,6 +27,8 @@ void InstallSignals() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
+  action.sa_handler = OnReplugSignal;
+  sigaction(SIGUSR1, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
 
@@ -52,6 +55,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "zeva-boxsim: cannot create a pseudo-terminal: %s\n", error.c_str());
     return 2;
   }
+  if (!options.linkPath.empty() && !BoxSimulator::PublishLink(options.linkPath, pty.SlavePath(), error)) {
+    fprintf(stderr, "zeva-boxsim: cannot make the link %s\n", error.c_str());
+    return 2;
+  }
   printf("%s\n", pty.SlavePath().c_str());
   fflush(stdout);
   if (!options.pathFile.empty()) {
@@ -66,6 +73,6 @@ int main(int argc, char** argv) {
   BoxLog::Trace(std::string(info->title) + " box on " + pty.SlavePath() + ", azimuth " +
                 std::to_string(antenna.Azimuth()) + ", " + speed + " deg/s");
 
-  BoxSimulator simulator(options, pty, *model, antenna);
+  BoxSimulator simulator(options, info->baudRate, pty, *model, antenna);
   return simulator.Run();
 }

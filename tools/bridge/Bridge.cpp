@@ -19,14 +19,17 @@ volatile sig_atomic_t g_stopRequested = 0;
 
 // The loop wakes at least this often, whatever the deadlines say.
 constexpr int kMaxSleepMs = 1000;
+// How often the device paths are looked at (stat: portable, and it follows
+// the symbolic links of /dev/serial/by-id).
+constexpr int kWatchMs = 250;
 
 }  // namespace
 
 Bridge::Bridge(const BridgeOptions& options) : options(options) {
   DaemonLink::Callbacks callbacks;
-  callbacks.connected = [this] { OnConnected(); };
+  callbacks.connected = [this](bool quietly) { OnConnected(quietly); };
   callbacks.bearing = [this](int id, int bearing) { OnBearing(id, bearing); };
-  callbacks.lost = [this] { OnLinkLost(); };
+  callbacks.lost = [this](bool failed) { OnLinkLost(failed); };
   link = std::make_unique<DaemonLink>(options.daemonHost, options.daemonPort, callbacks);
   for (const RotatorSetup& setup : options.rotators) {
     rotators.push_back(std::make_unique<BridgedRotator>(setup, *link));
@@ -73,11 +76,17 @@ int Bridge::Run() {
   link->Start();
   while (!g_stopRequested) {
     Clock::time_point now = Clock::now();
+    if (now >= watchAt) WatchDevices(now);
     link->OnTimer(now);
     for (auto& rotator : rotators) rotator->OnTimer(now);
-    for (auto& listener : listeners) listener->Service(now);
+    // Commands handed over let their sessions go on, which may queue more.
+    bool sent = true;
+    while (sent) {
+      sent = SendCommands();
+      for (auto& listener : listeners) listener->Service(now);
+    }
 
-    Clock::time_point next = link->NextDeadline();
+    Clock::time_point next = std::min(watchAt, link->NextDeadline());
     for (auto& rotator : rotators) next = std::min(next, rotator->NextDeadline());
     for (auto& listener : listeners) next = std::min(next, listener->NextDeadline());
     int timeoutMs = kMaxSleepMs;
@@ -103,9 +112,40 @@ int Bridge::Run() {
   return 0;
 }
 
-void Bridge::OnConnected() {
+void Bridge::WatchDevices(std::chrono::steady_clock::time_point now) {
+  watchAt = now + std::chrono::milliseconds(kWatchMs);
+  bool changed = false;
+  for (auto& rotator : rotators) changed = rotator->WatchDevice() || changed;
+  // The daemon never opens a device again by itself, and a rotator whose
+  // device went holds a dead descriptor: only a new registry helps.
+  if (changed) link->Refresh();
+}
+
+bool Bridge::SendCommands() {
+  if (!link->Idle()) return false;
+  std::vector<std::string> lines;
+  std::vector<BridgedRotator*> senders;
+  std::string line;
+  for (auto& rotator : rotators) {
+    if (!rotator->TakeCommand(line)) continue;
+    lines.push_back(line);
+    senders.push_back(rotator.get());
+  }
+  if (lines.empty()) return false;
+  if (link->SendBatch(lines)) return true;
+  for (BridgedRotator* rotator : senders) rotator->NotSent();  // the link failed at once
+  return false;
+}
+
+void Bridge::OnConnected(bool quietly) {
   auto now = std::chrono::steady_clock::now();
-  for (auto& rotator : rotators) rotator->Configure(now);
+  std::vector<std::string> lines;
+  for (auto& rotator : rotators) {
+    if (!rotator->DevicePresent()) continue;
+    lines.push_back(rotator->ConfigureLine());
+    rotator->Configured(now, quietly);
+  }
+  link->SendBatch(lines);
 }
 
 void Bridge::OnBearing(int id, int bearing) {
@@ -122,6 +162,6 @@ void Bridge::OnBearing(int id, int bearing) {
   }
 }
 
-void Bridge::OnLinkLost() {
-  for (auto& rotator : rotators) rotator->OnLinkLost();
+void Bridge::OnLinkLost(bool failed) {
+  for (auto& rotator : rotators) rotator->OnLinkLost(failed);
 }

@@ -1,12 +1,17 @@
 // The whole bridge: the link to the daemon, one BridgedRotator and one
 // rotctld port per configured rotator, and the poll loop that drives them
-// all on one thread. When the link (re)connects, every rotator is
-// configured again; bearing lines from the daemon update the rotators.
+// all on one thread. When the link (re)connects, every rotator whose device
+// is there is configured again; bearing lines from the daemon update the
+// rotators. The loop looks at every device path four times a second: when
+// one goes, comes back or names another device, the link starts over with
+// an empty registry. Whenever the daemon has carried out the last batch,
+// the rotators' waiting commands go out as the next one.
 //
 // main() creates one Bridge, calls Open() and then Run() on the main thread;
 // RequestStop() may be called from a signal handler.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <set>
 #include <string>
@@ -35,9 +40,13 @@ class Bridge {
   static void RequestStop();
 
  private:
-  void OnConnected();
+  void OnConnected(bool quietly);
   void OnBearing(int id, int bearing);
-  void OnLinkLost();
+  void OnLinkLost(bool failed);
+  void WatchDevices(std::chrono::steady_clock::time_point now);
+  // Hands the rotators' waiting commands to the daemon if it is free; true
+  // when some went.
+  bool SendCommands();
 
   const BridgeOptions options;
   std::unique_ptr<DaemonLink> link;
@@ -45,4 +54,5 @@ class Bridge {
   std::vector<std::unique_ptr<RotctlListener>> listeners;
   PollSet pollSet;
   std::set<int> strangers;  // rotator numbers not ours that bearings came for (logged once)
+  std::chrono::steady_clock::time_point watchAt;  // when to look at the device paths next
 };

@@ -238,6 +238,8 @@ std::string BridgeOptions::Usage() {
       "the daemon's client: it configures the rotators itself, keeps the\n"
       "connection, and reconnects and configures them again when it drops. Each\n"
       "rotator gets its own rotctld port; several programs may use one port.\n"
+      "A rotator whose device path is gone is offline (p, P, S answer RPRT -6)\n"
+      "until the path is back: name devices by /dev/serial/by-id/... .\n"
       "\n"
       "  -r, --rotator ID:DEVICE:MODEL:POLLMS[:PORT]\n"
       "        a rotator: its number, serial device, model (dcu1, rotorez, yaesu,\n"

@@ -1,6 +1,9 @@
 #include "BridgedRotator.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cmath>
 
 #include "BridgeLog.h"
 
@@ -8,35 +11,126 @@ namespace {
 // The daemon sends a bearing right after CONFIGURE for most models and then
 // at every change; this long without one deserves a look at its log.
 constexpr int kMinSilenceMs = 10000;
+// A turn this close to the last one sent is already under way.
+constexpr double kSameAzimuth = 0.5;
 }  // namespace
 
 BridgedRotator::BridgedRotator(const RotatorSetup& setup, DaemonLink& link)
-    : setup(setup), link(link) {}
+    : setup(setup), link(link) {
+  struct stat info;
+  present = stat(setup.device.c_str(), &info) == 0;
+  if (present) {
+    device = info.st_dev;
+    inode = info.st_ino;
+    special = info.st_rdev;
+  } else {
+    BridgeLog("rotator %d: %s does not exist; offline until it does", setup.id,
+              setup.device.c_str());
+  }
+}
 
-void BridgedRotator::Configure(Clock::time_point now) {
-  std::string line = "CONFIGURE " + std::to_string(setup.id) + " " + setup.device + " " +
-                     std::to_string(setup.model) + " " + std::to_string(setup.pollMs);
-  if (!link.SendLine(line)) return;
-  BridgeLog("rotator %d: configured (%s on %s, poll %d ms), rotctld port %d", setup.id,
-            BridgeOptions::ModelTitle(setup.model), setup.device.c_str(), setup.pollMs,
-            setup.listenPort);
+bool BridgedRotator::WatchDevice() {
+  struct stat info;
+  bool now = stat(setup.device.c_str(), &info) == 0;
+  bool same = now && present && info.st_dev == device && info.st_ino == inode &&
+              info.st_rdev == special;
+  if (now) {
+    device = info.st_dev;
+    inode = info.st_ino;
+    special = info.st_rdev;
+  }
+  if (now == present && (!now || same)) return false;
+  if (!now) {
+    BridgeLog("rotator %d: %s is gone; offline (rotctld clients get RPRT -6) until it is back",
+              setup.id, setup.device.c_str());
+  } else {
+    BridgeLog("rotator %d: %s is %s; configuring every rotator afresh", setup.id,
+              setup.device.c_str(), present ? "another device now" : "back");
+  }
+  present = now;
+  Forget();
+  known = false;  // even a DCU-1's: the box may be another one
+  pending = Command::None;
+  return true;
+}
+
+void BridgedRotator::Forget() {
+  if (HasFeedback()) known = false;
+  sentValid = false;
+  awaitingFirst = false;
+}
+
+std::string BridgedRotator::ConfigureLine() const {
+  return "CONFIGURE " + std::to_string(setup.id) + " " + setup.device + " " +
+         std::to_string(setup.model) + " " + std::to_string(setup.pollMs);
+}
+
+void BridgedRotator::Configured(Clock::time_point now, bool quietly) {
+  if (!quietly) {
+    BridgeLog("rotator %d: configured (%s on %s, poll %d ms), rotctld port %d", setup.id,
+              BridgeOptions::ModelTitle(setup.model), setup.device.c_str(), setup.pollMs,
+              setup.listenPort);
+  }
+  Forget();
   awaitingFirst = HasFeedback();
   silenceWarningAt = now + std::chrono::milliseconds(std::max(kMinSilenceMs, 3 * setup.pollMs));
 }
 
 void BridgedRotator::OnBearing(int value) {
+  if (!HasFeedback()) return;
   known = true;
   bearing = value;
   awaitingFirst = false;
 }
 
-void BridgedRotator::OnLinkLost() { awaitingFirst = false; }
-
-bool BridgedRotator::Turn(int target) {
-  return link.SendLine("ROTATE " + std::to_string(setup.id) + " " + std::to_string(target));
+void BridgedRotator::OnLinkLost(bool failed) {
+  Forget();
+  if (failed) pending = Command::None;
 }
 
-bool BridgedRotator::Halt() { return link.SendLine("STOP " + std::to_string(setup.id)); }
+uint64_t BridgedRotator::Turn(double azimuth) {
+  if (pending == Command::None && sentValid) {
+    double apart = std::fabs(azimuth - sentAzimuth);
+    if (std::min(apart, 360 - apart) <= kSameAzimuth) return 0;
+  }
+  pending = Command::Turn;
+  pendingAzimuth = azimuth;
+  return ++issued;
+}
+
+uint64_t BridgedRotator::Halt() {
+  pending = Command::Stop;
+  return ++issued;
+}
+
+bool BridgedRotator::TakeCommand(std::string& line) {
+  if (pending == Command::None || !present) return false;
+  if (pending == Command::Turn) {
+    // The boxes take whole degrees 0..359.
+    int whole = static_cast<int>(std::lround(pendingAzimuth)) % 360;
+    line = "ROTATE " + std::to_string(setup.id) + " " + std::to_string(whole);
+    sentValid = true;
+    sentAzimuth = pendingAzimuth;
+    if (!HasFeedback()) {
+      known = true;
+      bearing = whole;
+    }
+  } else {
+    line = "STOP " + std::to_string(setup.id);
+    sentValid = false;
+    if (!HasFeedback()) known = false;
+  }
+  pending = Command::None;
+  handedBefore = handed;
+  handed = issued;
+  return true;
+}
+
+void BridgedRotator::NotSent() {
+  handed = handedBefore;
+  sentValid = false;
+  if (!HasFeedback()) known = false;
+}
 
 bool BridgedRotator::Position(int& value) const {
   if (!known) return false;

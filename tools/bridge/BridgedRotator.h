@@ -1,13 +1,22 @@
-// One rotator as the rotctld side sees it: its configuration, the bearing
-// the daemon last pushed for it, and the two things a client can make it do
-// (turn, stop), which go to the daemon as ROTATE and STOP lines.
+// One rotator as the rotctld side sees it: its configuration, whether its
+// device is there, the bearing it is known to have, and the one command
+// (turn or stop) waiting to go to the daemon.
+//
+// Commands are coalesced: a new one replaces the one still waiting, so at
+// most one per rotator is ever pending, whatever the clients send. Each
+// command gets a ticket; it is done once a command with that ticket or a
+// later one has been handed to the daemon.
 //
 // Owned by Bridge; called on the bridge's one thread only (by Bridge when
-// the daemon link connects, drops or delivers a bearing, and by the
-// RotctlSessions of this rotator's port). The DaemonLink must outlive it.
+// the daemon link connects, drops or delivers a bearing, when the device
+// path changes or a batch of commands goes out, and by the RotctlSessions of
+// this rotator's port). The DaemonLink must outlive it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "BridgeOptions.h"
@@ -23,19 +32,37 @@ class BridgedRotator {
 
   const RotatorSetup& Setup() const { return setup; }
 
-  // Sends CONFIGURE for this rotator (the link has just connected).
-  void Configure(Clock::time_point now);
+  // Looks at the device path (following symbolic links). True when it has
+  // gone, come back or now names another device; logs the change.
+  bool WatchDevice();
+  bool DevicePresent() const { return present; }
+  // Whether commands can reach the box: the device is there and the daemon
+  // within reach.
+  bool Available() const { return present && link.Up(); }
+
+  // The CONFIGURE line; Configured() once it has been sent (logged unless
+  // `quietly`).
+  std::string ConfigureLine() const;
+  void Configured(Clock::time_point now, bool quietly);
   void OnBearing(int bearing);
-  void OnLinkLost();
+  // The daemon connection is gone; after a failure waiting commands are
+  // dropped (their clients have been told).
+  void OnLinkLost(bool failed);
 
-  // Turn to a bearing (0..359) / stop. False when the daemon is not
-  // connected, so nothing could be sent.
-  bool Turn(int bearing);
-  bool Halt();
+  // Queues a turn to `azimuth` (0 <= azimuth < 360) or a stop; returns the
+  // ticket, or 0 when the turn needs no command: it is within 0.5 degrees of
+  // the last one sent, with no stop or configuration since (trackers repeat
+  // their target every few seconds).
+  uint64_t Turn(double azimuth);
+  uint64_t Halt();
+  bool Done(uint64_t ticket) const { return handed >= ticket; }
+  // The waiting command as a daemon line, which then counts as handed over,
+  // unless NotSent() follows (the link failed sending it).
+  bool TakeCommand(std::string& line);
+  void NotSent();
 
-  // The bearing the daemon last reported. It is kept over a reconnection
-  // (the antenna has not moved while the link was down); false until the
-  // first one arrives.
+  // The bearing the daemon reported since the rotator was configured; for
+  // a DCU-1, which never reports, the last bearing it was sent.
   bool Position(int& bearing) const;
   // Whether the box reports positions at all (a DCU-1 does not).
   bool HasFeedback() const;
@@ -48,11 +75,29 @@ class BridgedRotator {
   void OnTimer(Clock::time_point now);
 
  private:
+  enum class Command { None, Turn, Stop };
+
+  void Forget();
+
   const RotatorSetup setup;
   DaemonLink& link;
 
-  bool known = false;        // `bearing` holds a reported position
+  bool present = false;     // the device path names a device
+  dev_t device = 0;         // which one (st_dev, st_ino, st_rdev of the target)
+  ino_t inode = 0;
+  dev_t special = 0;
+
+  bool known = false;       // `bearing` holds the position
   int bearing = 0;
+
+  Command pending = Command::None;
+  double pendingAzimuth = 0;
+  uint64_t issued = 0;      // the last ticket given out
+  uint64_t handed = 0;      // every ticket up to this one is done
+  uint64_t handedBefore = 0;  // `handed` before the last TakeCommand
+  bool sentValid = false;   // `sentAzimuth` was the last turn sent, no stop since
+  double sentAzimuth = 0;
+
   bool awaitingFirst = false;  // configured, no bearing since
   Clock::time_point silenceWarningAt;
 };

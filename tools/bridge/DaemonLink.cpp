@@ -17,16 +17,15 @@
 
 namespace {
 
-constexpr int kMinBackoffMs = 500;
+constexpr int kMinBackoffMs = 250;
 constexpr int kMaxBackoffMs = 5000;
-constexpr int kConnectTimeoutMs = 5000;
-// A connection that lasted this long was a good one: retry quickly after it.
-constexpr int kStableConnectionMs = 10000;
+// Connecting, and each step of clearing the registry, must end this soon.
+constexpr int kPhaseTimeoutMs = 5000;
 // A repeated connection failure is logged again after this long.
 constexpr int kFailureLogRepeatMs = 60000;
-// The daemon reads its commands at once; this much unsent text means it has
-// stopped reading.
-constexpr size_t kMaxOutgoing = 64 * 1024;
+// A batch unanswered this long is logged (once): a command hangs in the
+// daemon, most likely a write to a device that does not take its bytes.
+constexpr int kSlowBatchMs = 10000;
 // The daemon's lines are a dozen bytes; a longer one is no line of its.
 constexpr size_t kMaxLine = 4096;
 
@@ -72,17 +71,29 @@ void DaemonLink::Close() {
   state = State::Closed;
 }
 
+void DaemonLink::Refresh() {
+  if (state == State::Closed) return;
+  CloseSocket();
+  refreshing = true;
+  if (callbacks.lost) callbacks.lost(false);
+  BeginConnect(State::ConnectingToClear, Clock::now());
+}
+
 void DaemonLink::CloseSocket() {
   if (fd >= 0) close(fd);
   fd = -1;
   received.clear();
   outgoing.clear();
+  awaitingAck = false;
 }
 
-bool DaemonLink::SendLine(const std::string& line) {
+bool DaemonLink::SendBatch(const std::vector<std::string>& lines) {
   if (state != State::Connected) return false;
-  outgoing += line;
-  outgoing += '\r';
+  for (const std::string& line : lines) outgoing += line + "\r";
+  outgoing += "VERSION\r";
+  awaitingAck = true;
+  ackSince = Clock::now();
+  slowLogged = false;
   Flush();
   return state == State::Connected;
 }
@@ -90,27 +101,47 @@ bool DaemonLink::SendLine(const std::string& line) {
 void DaemonLink::AddToPollSet(PollSet& set) {
   if (fd < 0) return;
   short events = 0;
-  if (state == State::Connecting || !outgoing.empty()) events |= POLLOUT;
-  if (state == State::Connected) events |= POLLIN;
+  if (state == State::ConnectingToClear || state == State::ConnectingToServe) {
+    events = POLLOUT;
+  } else {
+    events = POLLIN;
+    if (!outgoing.empty()) events |= POLLOUT;
+  }
   set.Add(fd, events, [this](short revents) { OnReady(revents); });
 }
 
 DaemonLink::Clock::time_point DaemonLink::NextDeadline() const {
-  if (state == State::Waiting) return retryAt;
-  if (state == State::Connecting) return connectStarted + std::chrono::milliseconds(kConnectTimeoutMs);
-  return Clock::time_point::max();
-}
-
-void DaemonLink::OnTimer(Clock::time_point now) {
-  if (state == State::Waiting && now >= retryAt) {
-    BeginConnect(now);
-  } else if (state == State::Connecting && MsSince(connectStarted, now) >= kConnectTimeoutMs) {
-    CloseSocket();
-    ConnectFailed("no answer within 5 s", now);
+  switch (state) {
+    case State::Closed:
+      return Clock::time_point::max();
+    case State::Waiting:
+      return retryAt;
+    case State::Connected:
+      if (!awaitingAck || slowLogged) return Clock::time_point::max();
+      return ackSince + std::chrono::milliseconds(kSlowBatchMs);
+    default:
+      return phaseStarted + std::chrono::milliseconds(kPhaseTimeoutMs);
   }
 }
 
-void DaemonLink::BeginConnect(Clock::time_point now) {
+void DaemonLink::OnTimer(Clock::time_point now) {
+  if (state == State::Closed) return;
+  if (state == State::Waiting) {
+    if (now >= retryAt) BeginConnect(State::ConnectingToClear, now);
+  } else if (state == State::Connected) {
+    if (awaitingAck && !slowLogged && MsSince(ackSince, now) >= kSlowBatchMs) {
+      slowLogged = true;
+      BridgeLog("the daemon has not carried out the last commands for %d s (a device that "
+                "takes no bytes?); the next ones wait",
+                kSlowBatchMs / 1000);
+    }
+  } else if (MsSince(phaseStarted, now) >= kPhaseTimeoutMs) {
+    Fail("no answer within 5 s", now);
+  }
+}
+
+void DaemonLink::BeginConnect(State connecting, Clock::time_point now) {
+  phaseStarted = now;
   // The daemon listens on IPv4 only.
   struct addrinfo hints;
   memset(&hints, 0, sizeof hints);
@@ -119,14 +150,14 @@ void DaemonLink::BeginConnect(Clock::time_point now) {
   struct addrinfo* addresses = nullptr;
   int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &addresses);
   if (status != 0 || addresses == nullptr) {
-    ConnectFailed(status != 0 ? gai_strerror(status) : "no address", now);
+    Fail(status != 0 ? gai_strerror(status) : "no address", now);
     return;
   }
   fd = socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
   if (fd < 0) {
     std::string reason = strerror(errno);
     freeaddrinfo(addresses);
-    ConnectFailed(reason, now);
+    Fail(reason, now);
     return;
   }
   fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -138,73 +169,84 @@ void DaemonLink::BeginConnect(Clock::time_point now) {
   int result = connect(fd, addresses->ai_addr, addresses->ai_addrlen);
   int error = errno;
   freeaddrinfo(addresses);
+  state = connecting;
   if (result == 0) {
     FinishConnect(now);
-  } else if (error == EINPROGRESS) {
-    state = State::Connecting;
-    connectStarted = now;
-  } else {
-    CloseSocket();
-    ConnectFailed(strerror(error), now);
+  } else if (error != EINPROGRESS) {
+    Fail(strerror(error), now);
   }
 }
 
 void DaemonLink::FinishConnect(Clock::time_point now) {
-  state = State::Connected;
-  connectedAt = now;
-  lastFailure.clear();
+  phaseStarted = now;
   EnableKeepAlive(fd);
-  BridgeLog("connected to the daemon at %s:%d", host.c_str(), port);
-  // The version reply shows that a ZEVA daemon answers; it is logged.
-  SendLine("VERSION");
-  if (state == State::Connected && callbacks.connected) callbacks.connected();
+  if (state == State::ConnectingToClear) {
+    state = State::AskingVersion;
+    outgoing = "VERSION\r";
+    Flush();
+    return;
+  }
+  state = State::Connected;
+  failed = false;
+  backoffMs = kMinBackoffMs;
+  lastFailure.clear();
+  // Starting over on purpose was logged by whoever asked for it.
+  bool quietly = refreshing;
+  refreshing = false;
+  if (!quietly) BridgeLog("connected to the daemon at %s:%d", host.c_str(), port);
+  if (callbacks.connected) callbacks.connected(quietly);
 }
 
-void DaemonLink::ConnectFailed(const std::string& reason, Clock::time_point now) {
-  if (reason != lastFailure || MsSince(lastFailureLog, now) >= kFailureLogRepeatMs) {
+void DaemonLink::Fail(const std::string& reason, Clock::time_point now) {
+  bool wasConnected = state == State::Connected;
+  CloseSocket();
+  failed = true;
+  refreshing = false;
+  state = State::Waiting;
+  retryAt = now + std::chrono::milliseconds(backoffMs);
+  if (wasConnected) {
+    BridgeLog("lost the daemon at %s:%d (%s); reconnecting in %.2f s", host.c_str(), port,
+              reason.c_str(), backoffMs / 1000.0);
+  } else if (reason != lastFailure || MsSince(lastFailureLog, now) >= kFailureLogRepeatMs) {
     BridgeLog("cannot connect to the daemon at %s:%d: %s; retrying every %g s at most",
               host.c_str(), port, reason.c_str(), kMaxBackoffMs / 1000.0);
     lastFailure = reason;
     lastFailureLog = now;
   }
-  ScheduleRetry(now);
-}
-
-void DaemonLink::ScheduleRetry(Clock::time_point now) {
-  state = State::Waiting;
-  retryAt = now + std::chrono::milliseconds(backoffMs);
   backoffMs = std::min(backoffMs * 2, kMaxBackoffMs);
+  if (callbacks.lost) callbacks.lost(true);
 }
 
 void DaemonLink::OnReady(short revents) {
-  if (state == State::Connecting) {
+  if (state == State::ConnectingToClear || state == State::ConnectingToServe) {
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-    Clock::time_point now = Clock::now();
     if (error != 0) {
-      CloseSocket();
-      ConnectFailed(strerror(error), now);
+      Fail(strerror(error), Clock::now());
     } else {
-      FinishConnect(now);
+      FinishConnect(Clock::now());
     }
     return;
   }
-  if (state != State::Connected) return;
+  if (fd < 0) return;
   if (revents & (POLLIN | POLLHUP | POLLERR)) ReadFromDaemon();
-  if (state == State::Connected && (revents & POLLOUT)) Flush();
+  if (fd >= 0 && (revents & POLLOUT)) Flush();
 }
 
 void DaemonLink::ReadFromDaemon() {
   char buffer[1024];
   ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-  if (n == 0) {
-    Drop("the daemon closed the connection");
-    return;
-  }
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-    Drop(strerror(errno));
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (n <= 0) {
+    if (state == State::AwaitingClose) {
+      // The daemon saw its client leave: its registry is being emptied, and
+      // it reads the next connection only once that is done.
+      CloseSocket();
+      BeginConnect(State::ConnectingToServe, Clock::now());
+    } else {
+      Fail(n == 0 ? "the daemon closed the connection" : strerror(errno), Clock::now());
+    }
     return;
   }
   received.append(buffer, static_cast<size_t>(n));
@@ -216,7 +258,7 @@ void DaemonLink::ReadFromDaemon() {
     received.erase(0, end + 1);
     line.erase(std::remove(line.begin(), line.end(), '\n'), line.end());
     if (!line.empty()) HandleLine(line);
-    if (state != State::Connected) return;
+    if (fd < 0 || state == State::AwaitingClose) return;
   }
   if (received.size() > kMaxLine) {
     BridgeLog("discarding %zu bytes from the daemon without a line end", received.size());
@@ -226,9 +268,22 @@ void DaemonLink::ReadFromDaemon() {
 
 void DaemonLink::HandleLine(const std::string& line) {
   if (line.compare(0, 8, "VERSION ") == 0) {
-    BridgeLog("the daemon is ZEVA Rotator %s", line.substr(8).c_str());
+    if (state == State::AskingVersion) {
+      if (line.substr(8) != version) {
+        version = line.substr(8);
+        BridgeLog("the daemon is ZEVA Rotator %s", version.c_str());
+      }
+      // This connection is the daemon's client: leaving it empties the registry.
+      shutdown(fd, SHUT_WR);
+      state = State::AwaitingClose;
+      phaseStarted = Clock::now();
+    } else if (state == State::Connected) {
+      awaitingAck = false;
+    }
     return;
   }
+  // Bearings reach the clearing connection too, for rotators about to go.
+  if (state != State::Connected) return;
   // A bearing line: the rotator number, one blank, the bearing.
   std::vector<std::string> tokens = Split(line, ' ');
   if (tokens.size() == 2 && !tokens[0].empty() && !tokens[1].empty()) {
@@ -245,27 +300,14 @@ void DaemonLink::HandleLine(const std::string& line) {
 }
 
 void DaemonLink::Flush() {
-  while (!outgoing.empty()) {
+  while (fd >= 0 && !outgoing.empty()) {
     ssize_t n = send(fd, outgoing.data(), outgoing.size(), kSendFlags);
     if (n > 0) {
       outgoing.erase(0, static_cast<size_t>(n));
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) break;
-    Drop(n < 0 ? strerror(errno) : "send failed");
+    Fail(n < 0 ? strerror(errno) : "send failed", Clock::now());
     return;
   }
-  if (outgoing.size() > kMaxOutgoing) Drop("the daemon does not read its commands");
-}
-
-void DaemonLink::Drop(const std::string& reason) {
-  Clock::time_point now = Clock::now();
-  int lastedMs = MsSince(connectedAt, now);
-  if (lastedMs >= kStableConnectionMs) backoffMs = kMinBackoffMs;
-  CloseSocket();
-  ScheduleRetry(now);
-  BridgeLog("lost the daemon at %s:%d (%s); reconnecting in %.1f s", host.c_str(), port,
-            reason.c_str(),
-            std::chrono::duration<double>(retryAt - now).count());
-  if (callbacks.lost) callbacks.lost();
 }

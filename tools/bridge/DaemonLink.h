@@ -1,17 +1,31 @@
-// The bridge's TCP connection to the zeva-rotator daemon. It connects
-// without blocking the loop, sends command lines ended by a carriage return,
-// cuts what the daemon sends into lines and hands bearing lines ("1 045") to
-// a callback. When the connection fails or drops it tries again after a
-// pause that grows from 0.5 s to 5 s (back to 0.5 s after a connection that
-// lasted a while), for as long as the bridge runs.
+// The bridge's TCP connection to the zeva-rotator daemon.
+//
+// Every connection starts with an empty registry in the daemon. The daemon
+// forgets its rotators only when it sees its client leave; a client that
+// takes the connection over, or a write the daemon failed, leaves them in
+// place, and configuring them again would open each device twice. So the
+// link first makes a clearing connection: it asks VERSION (the answer shows
+// that this connection is the daemon's client), closes its sending side and
+// waits until the daemon has closed the connection, which the daemon does
+// just before it destroys every rotator. Only then does it connect for good;
+// the daemon reads that connection once the rotators are gone.
+//
+// Commands go in batches: a few lines, then VERSION; the answer to it shows
+// that the daemon has carried out the whole batch, and only then is the next
+// batch sent. Nothing queues up inside the daemon's socket behind a command
+// that takes long, and the link never has more than a batch outstanding.
+//
+// A failed attempt is retried after a pause that grows from 0.25 s to 5 s;
+// a working connection that drops is retried after 0.25 s.
 //
 // Owned by Bridge; every member is called on the bridge's one thread, and
-// the callbacks run on it too (from OnTimer and from the poll handlers).
+// the callbacks run on it too (from OnTimer, Refresh and the poll handlers).
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "PollSet.h"
 
@@ -20,9 +34,12 @@ class DaemonLink {
   using Clock = std::chrono::steady_clock;
 
   struct Callbacks {
-    std::function<void()> connected;              // send the configuration now
+    // The registry is empty: configure now. `quietly` after a Refresh.
+    std::function<void(bool quietly)> connected;
     std::function<void(int id, int bearing)> bearing;
-    std::function<void()> lost;                   // the connection is gone
+    // The connection is gone; `failed` is false when the bridge itself
+    // started over (Refresh) and a new connection is on its way.
+    std::function<void(bool failed)> lost;
   };
 
   DaemonLink(const std::string& host, int port, Callbacks callbacks);
@@ -34,28 +51,40 @@ class DaemonLink {
   void Start();
   // Closes the connection for good (the daemon then forgets the rotators).
   void Close();
+  // Starts over at once with an empty registry: `lost`, then `connected`.
+  void Refresh();
 
-  bool Connected() const { return state == State::Connected; }
-  // Queues `line` and a carriage return. False when not connected.
-  bool SendLine(const std::string& line);
+  // False from a failed attempt or a dropped connection until a connection
+  // succeeds again: the daemon is out of reach.
+  bool Up() const { return !failed; }
+  // Connected, and the daemon has carried out every line sent so far.
+  bool Idle() const { return state == State::Connected && !awaitingAck; }
+  // Sends the lines, then VERSION. False when not connected.
+  bool SendBatch(const std::vector<std::string>& lines);
 
   void AddToPollSet(PollSet& set);
-  // When OnTimer has something to do next (a retry, a connect time-out).
+  // When OnTimer has something to do next (a retry, a time-out).
   Clock::time_point NextDeadline() const;
   void OnTimer(Clock::time_point now);
 
  private:
-  enum class State { Waiting, Connecting, Connected, Closed };
+  enum class State {
+    Closed,
+    Waiting,            // for retryAt
+    ConnectingToClear,  // the clearing connection is being made
+    AskingVersion,      // it waits for the VERSION answer
+    AwaitingClose,      // its sending side is closed: the daemon cleans up
+    ConnectingToServe,  // the connection for good is being made
+    Connected,
+  };
 
-  void BeginConnect(Clock::time_point now);
+  void BeginConnect(State connecting, Clock::time_point now);
   void FinishConnect(Clock::time_point now);
-  void ConnectFailed(const std::string& reason, Clock::time_point now);
+  void Fail(const std::string& reason, Clock::time_point now);
   void OnReady(short revents);
   void ReadFromDaemon();
   void HandleLine(const std::string& line);
   void Flush();
-  void Drop(const std::string& reason);
-  void ScheduleRetry(Clock::time_point now);
   void CloseSocket();
 
   // Constant after construction.
@@ -64,13 +93,18 @@ class DaemonLink {
   const Callbacks callbacks;
 
   State state = State::Closed;
+  bool failed = false;
+  bool refreshing = false;         // Refresh() started the connection being made
   int fd = -1;
-  Clock::time_point retryAt;         // Waiting: when to try again
-  Clock::time_point connectStarted;  // Connecting: for the time-out
-  Clock::time_point connectedAt;     // Connected: since when
-  int backoffMs;                     // the pause before the next retry
-  std::string received;              // text not yet ended by a carriage return
-  std::string outgoing;              // queued text not yet sent
-  std::string lastFailure;           // the reason last logged, to log changes only
+  Clock::time_point retryAt;       // Waiting: when to try again
+  Clock::time_point phaseStarted;  // the connecting and clearing states: for the time-out
+  int backoffMs;                   // the pause before the next retry
+  bool awaitingAck = false;        // Connected: a batch's VERSION is unanswered
+  Clock::time_point ackSince;
+  bool slowLogged = false;         // the unanswered batch has been logged
+  std::string received;            // text not yet ended by a carriage return
+  std::string outgoing;            // queued text not yet sent
+  std::string lastFailure;         // the reason last logged, to log changes only
   Clock::time_point lastFailureLog;
+  std::string version;             // the daemon's version, as last logged
 };

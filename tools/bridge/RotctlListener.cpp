@@ -117,11 +117,21 @@ void RotctlListener::Accept() {
   int fd = accept(listenFd, reinterpret_cast<sockaddr*>(&address), &length);
   if (fd < 0) return;  // the client gave up already, or try again next round
   std::string peer = PeerName(address);
-  if (sessions.size() >= kMaxSessions) {
-    BridgeLog("rotator %d: refusing rotctld client %s: %zu clients already", rotator.Setup().id,
-              peer.c_str(), sessions.size());
-    close(fd);
-    return;
+  std::vector<std::unique_ptr<RotctlSession>>::iterator idlest = sessions.end();
+  size_t active = 0;
+  for (auto it = sessions.begin(); it != sessions.end(); ++it) {
+    if ((*it)->Finished()) continue;
+    ++active;
+    if (idlest == sessions.end() || (*it)->LastActivity() < (*idlest)->LastActivity()) idlest = it;
+  }
+  if (active >= kMaxSessions) {
+    // Idle or stuck clients must not lock the port: the one silent longest
+    // makes room.
+    auto idleS = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() -
+                                                                  (*idlest)->LastActivity());
+    BridgeLog("rotator %d: %zu rotctld clients: closing the one idle longest (%lld s) for %s",
+              rotator.Setup().id, active, static_cast<long long>(idleS.count()), peer.c_str());
+    (*idlest)->End("closed to make room");
   }
   MakeNonBlocking(fd);
   int on = 1;

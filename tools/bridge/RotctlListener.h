@@ -1,6 +1,7 @@
 // The rotctld port of one rotator: a listening TCP socket and the clients
-// connected to it, each a RotctlSession. Any number of clients (up to 32)
-// may use the port at once; their commands reach the same rotator.
+// connected to it, each a RotctlSession. Up to 32 clients may use the port
+// at once; their commands reach the same rotator. When a 33rd connects, the
+// client that has sent nothing for the longest time is closed.
 //
 // Owned by Bridge; called on the bridge's one thread only. The
 // BridgedRotator must outlive it.

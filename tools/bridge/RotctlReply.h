@@ -20,8 +20,12 @@ class RotctlReply {
   // Hamlib's result codes, as rotctld reports them after "RPRT".
   static constexpr int kOk = 0;
   static constexpr int kInvalidParameter = -1;  // RIG_EINVAL: a bad or missing argument
-  static constexpr int kTimedOut = -5;          // RIG_ETIMEOUT: no position known yet
-  static constexpr int kIoError = -6;           // RIG_EIO: the daemon is not connected
+  // RIG_ETIMEOUT: no position reported in time, or the daemon did not take
+  // a command in time.
+  static constexpr int kTimedOut = -5;
+  // RIG_EIO, what rotctld answers when its box cannot be reached: the
+  // device is gone or the daemon is out of reach.
+  static constexpr int kIoError = -6;
   static constexpr int kNotAvailable = -11;     // RIG_ENAVAIL: a command the bridge lacks
 
   explicit RotctlReply(const RotctlRequest& request);

@@ -15,6 +15,9 @@
 namespace {
 
 constexpr int kPositionWaitMs = 2500;
+// A turn or stop not handed to the daemon within this long is answered
+// RPRT -5: the daemon is busy with a command that hangs.
+constexpr int kCommandWaitMs = 2500;
 // A line longer than this is no rotctld command: the client is dropped.
 constexpr size_t kMaxLine = 4096;
 // Reading stops while this much is unanswered or unsent (a client that
@@ -53,7 +56,7 @@ bool ReadDegrees(const std::string& text, double& value) {
 
 RotctlSession::RotctlSession(int fd, const std::string& peer, BridgedRotator& rotator,
                              bool verbose)
-    : rotator(rotator), peer(peer), verbose(verbose), fd(fd) {}
+    : rotator(rotator), peer(peer), verbose(verbose), fd(fd), lastActivity(Clock::now()) {}
 
 RotctlSession::~RotctlSession() {
   if (fd >= 0) close(fd);
@@ -100,6 +103,7 @@ void RotctlSession::ReadFromClient() {
     inputEnded = true;
     TakeLines(true);
   } else {
+    lastActivity = Clock::now();
     received.append(buffer, static_cast<size_t>(n));
     TakeLines(false);
   }
@@ -147,15 +151,18 @@ bool RotctlSession::Execute(const RotctlRequest& request, Clock::time_point now)
   int code = RotctlReply::kOk;
   switch (request.action) {
     case RotctlAction::SetPos:
-      SetPosition(request, reply, code);
+    case RotctlAction::Stop:
+      if (!Command(request, code, now)) return false;
       break;
     case RotctlAction::GetPos: {
       int bearing = 0;
-      if (!rotator.HasFeedback()) {
-        code = RotctlReply::kNotAvailable;  // as rotctld answers for a DCU-1
+      if (!rotator.Available()) {
+        code = RotctlReply::kIoError;
       } else if (rotator.Position(bearing)) {
         reply.Value("Azimuth", Degrees(bearing));
         reply.Value("Elevation", Degrees(0));
+      } else if (!rotator.HasFeedback()) {
+        code = RotctlReply::kNotAvailable;  // a DCU-1 not yet turned: no bearing to tell
       } else if (!waiting) {
         waiting = true;
         waitUntil = now + std::chrono::milliseconds(kPositionWaitMs);
@@ -168,9 +175,6 @@ bool RotctlSession::Execute(const RotctlRequest& request, Clock::time_point now)
       waiting = false;
       break;
     }
-    case RotctlAction::Stop:
-      code = rotator.Halt() ? RotctlReply::kOk : RotctlReply::kIoError;
-      break;
     case RotctlAction::GetInfo:
       reply.Value("Info", rotator.Description());
       break;
@@ -195,18 +199,45 @@ bool RotctlSession::Execute(const RotctlRequest& request, Clock::time_point now)
   return true;
 }
 
-void RotctlSession::SetPosition(const RotctlRequest& request, RotctlReply&, int& code) {
-  double azimuth = 0, elevation = 0;
-  if (request.missingArgs || !ReadDegrees(request.args[0], azimuth) ||
-      !ReadDegrees(request.args[1], elevation)) {
-    code = RotctlReply::kInvalidParameter;
-    return;
+bool RotctlSession::Command(const RotctlRequest& request, int& code, Clock::time_point now) {
+  if (waiting) {
+    // Answered once the command (or a later one for this rotator) has been
+    // handed to the daemon.
+    if (rotator.Done(ticket)) {
+      code = RotctlReply::kOk;
+    } else if (!rotator.Available()) {
+      code = RotctlReply::kIoError;
+    } else if (now < waitUntil) {
+      return false;
+    } else {
+      code = RotctlReply::kTimedOut;
+    }
+    waiting = false;
+    return true;
   }
-  // The boxes take whole degrees 0..359; -90 and 270 are the same bearing.
-  // The elevation has nowhere to go.
-  long bearing = std::lround(azimuth) % 360;
-  if (bearing < 0) bearing += 360;
-  code = rotator.Turn(static_cast<int>(bearing)) ? RotctlReply::kOk : RotctlReply::kIoError;
+  double azimuth = 0, elevation = 0;
+  if (request.action == RotctlAction::SetPos &&
+      (request.missingArgs || !ReadDegrees(request.args[0], azimuth) ||
+       !ReadDegrees(request.args[1], elevation))) {
+    code = RotctlReply::kInvalidParameter;
+    return true;
+  }
+  if (!rotator.Available()) {
+    code = RotctlReply::kIoError;
+    return true;
+  }
+  if (request.action == RotctlAction::Stop) {
+    ticket = rotator.Halt();
+  } else {
+    // -90 and 270 are the same bearing. The elevation has nowhere to go.
+    azimuth = std::fmod(azimuth, 360.0);
+    if (azimuth < 0) azimuth += 360;
+    ticket = rotator.Turn(azimuth);
+    if (ticket == 0) return true;  // the same target again: nothing to send
+  }
+  waiting = true;
+  waitUntil = now + std::chrono::milliseconds(kCommandWaitMs);
+  return false;
 }
 
 void RotctlSession::DumpState(const RotctlRequest& request, RotctlReply& reply) {
@@ -251,7 +282,7 @@ void RotctlSession::DumpCaps(RotctlReply& reply) {
   snprintf(limits, sizeof limits, "Max Elevation:\t\t%.2f", kMaxEl);
   reply.Record(limits);
   reply.Record("Can set Position:\tY");
-  reply.Record(std::string("Can get Position:\t") + (rotator.HasFeedback() ? "Y" : "N"));
+  reply.Record("Can get Position:\tY");
   reply.Record("Can Stop:\t\tY");
   reply.Record("Can Park:\t\tN");
   reply.Record("Can Reset:\t\tN");

@@ -1,14 +1,16 @@
 // One rotctld client connected to a rotator's port: reads its command
 // lines, carries them out on the rotator and writes the answers, in order.
-// A get_pos that arrives before the daemon has reported any position waits
-// (up to 2.5 s) for the first one, holding back the commands behind it, the
-// way rotctld holds a client while it asks the box.
+// A get_pos that arrives before the daemon has reported a position since the
+// rotator was configured waits (up to 2.5 s) for one, and a turn or stop
+// waits until it has been handed to the daemon, holding back the commands
+// behind it, the way rotctld holds a client while it talks to the box.
 //
 // Owned by its RotctlListener; called on the bridge's one thread only. The
 // BridgedRotator must outlive it.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <string>
 
@@ -34,6 +36,10 @@ class RotctlSession {
   void Service(Clock::time_point now);
   // The connection has ended; the listener then destroys the session.
   bool Finished() const { return fd < 0; }
+  // When the client last sent anything (or connected).
+  Clock::time_point LastActivity() const { return lastActivity; }
+  // Closes the connection, logging why.
+  void End(const char* why);
 
  private:
   void OnReady(short revents);
@@ -43,12 +49,12 @@ class RotctlSession {
   void RunQueue(Clock::time_point now);
   // Carries out one request; false when it has to wait.
   bool Execute(const RotctlRequest& request, Clock::time_point now);
-  void SetPosition(const RotctlRequest& request, RotctlReply& reply, int& code);
+  // set_pos and stop; false while the command waits to be handed over.
+  bool Command(const RotctlRequest& request, int& code, Clock::time_point now);
   void DumpState(const RotctlRequest& request, RotctlReply& reply);
   void DumpCaps(RotctlReply& reply);
   void Answer(const RotctlRequest& request, const RotctlReply& reply, int code);
   void Flush();
-  void End(const char* why);
 
   BridgedRotator& rotator;
   const std::string peer;
@@ -60,6 +66,8 @@ class RotctlSession {
   std::string outgoing;                  // answers not yet sent
   bool inputEnded = false;               // the client closed its sending side
   bool quitting = false;                 // q received: close once sent
-  bool waiting = false;                  // the front get_pos waits for a position
+  bool waiting = false;                  // the front request waits (position, hand-over)
   Clock::time_point waitUntil;
+  uint64_t ticket = 0;                   // the front command's, while it waits
+  Clock::time_point lastActivity;
 };
