@@ -1,0 +1,17 @@
+# Cross-compiling for 64-bit ARM (aarch64) with Debian's cross toolchain
+# (crossbuild-essential-arm64) and arm64 libraries installed multiarch
+# (libgtest-dev:arm64). The binaries run here under qemu-user: CTest and
+# gtest_discover_tests start them through the emulator, and children they
+# start (the daemon, the tools) go through binfmt_misc; QEMU_LD_PREFIX names
+# the arm64 loader's root for both.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64;-L;/usr/aarch64-linux-gnu)
