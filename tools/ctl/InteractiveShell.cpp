@@ -152,6 +152,7 @@ void InteractiveShell::OnEditedLine(char* text) {
 int InteractiveShell::RunEditor() {
   activeShell = this;
   editorStatus = -1;
+  rl_readline_name = "zeva-ctl";  // "zeva-ctl:" lines of ~/.editrc apply
   rl_callback_handler_install(kPrompt, &InteractiveShell::OnEditedLine);
   while (editorStatus < 0) {
     struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {connection.Fd(), POLLIN, 0}};
