@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "BoxModel.h"
+#include "common/Common.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -67,6 +69,7 @@ void BoxOptions::PrintHelp() {
       "                        when unplugged, plug back in (a new device, the\n"
       "                        --link pointed at it); the antenna keeps its place\n"
       "\n"
+      "  -V, --version         print the version\n"
       "  -h, --help            this text\n"
       "\n"
       "Motion: the antenna turns at the set speed straight toward its target and\n"
@@ -102,70 +105,76 @@ void BoxOptions::PrintHelp() {
 }
 
 int BoxOptions::Parse(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::string option = argv[i];
-    std::string value;
-    bool hasInlineValue = false;
-    if (option.compare(0, 2, "--") == 0) {
-      std::string::size_type equals = option.find('=');
-      if (equals != std::string::npos) {
-        value = option.substr(equals + 1);
-        option = option.substr(0, equals);
-        hasInlineValue = true;
+  enum {
+    kStart = 256, kStartEl, kPathFile, kLink, kGarbage, kSeed, kSilent, kSlow, kSplit, kVanishAfter
+  };
+  static const struct option kOptions[] = {
+      {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, 'V'},
+      {"model", required_argument, nullptr, 'm'},   {"speed", required_argument, nullptr, 's'},
+      {"start", required_argument, nullptr, kStart}, {"start-el", required_argument, nullptr, kStartEl},
+      {"path-file", required_argument, nullptr, kPathFile}, {"link", required_argument, nullptr, kLink},
+      {"log", no_argument, nullptr, 'v'},           {"verbose", no_argument, nullptr, 'v'},
+      {"garbage", required_argument, nullptr, kGarbage}, {"seed", required_argument, nullptr, kSeed},
+      {"silent", no_argument, nullptr, kSilent},    {"slow", required_argument, nullptr, kSlow},
+      {"split", no_argument, nullptr, kSplit},      {"vanish-after", required_argument, nullptr, kVanishAfter},
+      {nullptr, 0, nullptr, 0},
+  };
+  zeva_tools::RestartGetopt();
+  opterr = 0;
+  for (;;) {
+    int word = zeva_tools::GetoptWord();
+    int option = getopt_long(argc, argv, "+:hVm:s:v", kOptions, nullptr);
+    if (option == -1) break;
+    const char* arg = optarg;
+    switch (option) {
+      case 'h': PrintHelp(); return 0;
+      case 'V': printf("zeva-boxsim %s\n", zeva::kVersion); return 0;
+      case 'v': verbose = true; break;
+      case kSilent: silent = true; break;
+      case kSplit: split = true; break;
+      case 'm': {
+        const BoxModel::Info* info = BoxModel::Find(arg);
+        if (info == nullptr) return Usage("unknown model", arg);
+        model = info->number;
+        break;
       }
-    }
-    auto next = [&](const char*& out) -> bool {
-      if (hasInlineValue) {
-        out = value.c_str();
-        return true;
+      case 's':
+        if (!ToDouble(arg, speed) || !(speed > 0) || speed > 100000)
+          return Usage("--speed needs a number of degrees per second above 0", arg);
+        break;
+      case kStart:
+        if (!ToInt(arg, start)) return Usage("--start needs a bearing", arg);
+        break;
+      case kStartEl:
+        if (!ToInt(arg, startElevation)) return Usage("--start-el needs an elevation", arg);
+        break;
+      case kPathFile:
+        if (*arg == '\0') return Usage("--path-file needs a file name", arg);
+        pathFile = arg;
+        break;
+      case kLink:
+        if (*arg == '\0') return Usage("--link needs a path", arg);
+        linkPath = arg;
+        break;
+      case kGarbage:
+        if (!ToInt(arg, garbage) || garbage < 0) return Usage("--garbage needs a count", arg);
+        break;
+      case kSeed: {
+        int number = 0;
+        if (!ToInt(arg, number)) return Usage("--seed needs a number", arg);
+        seed = static_cast<unsigned>(number);
+        break;
       }
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    const char* arg = nullptr;
-    if (option == "-h" || option == "--help") {
-      PrintHelp();
-      return 0;
-    } else if (option == "-v" || option == "--log" || option == "--verbose") {
-      verbose = true;
-    } else if (option == "--silent") {
-      silent = true;
-    } else if (option == "--split") {
-      split = true;
-    } else if (option == "-m" || option == "--model") {
-      if (!next(arg)) return Usage("missing value for", option.c_str());
-      const BoxModel::Info* info = BoxModel::Find(arg);
-      if (info == nullptr) return Usage("unknown model", arg);
-      model = info->number;
-    } else if (option == "-s" || option == "--speed") {
-      if (!next(arg) || !ToDouble(arg, speed) || !(speed > 0) || speed > 100000)
-        return Usage("--speed needs a number of degrees per second above 0", arg);
-    } else if (option == "--start") {
-      if (!next(arg) || !ToInt(arg, start)) return Usage("--start needs a bearing", arg);
-    } else if (option == "--start-el") {
-      if (!next(arg) || !ToInt(arg, startElevation)) return Usage("--start-el needs an elevation", arg);
-    } else if (option == "--path-file") {
-      if (!next(arg) || *arg == '\0') return Usage("--path-file needs a file name", arg);
-      pathFile = arg;
-    } else if (option == "--link") {
-      if (!next(arg) || *arg == '\0') return Usage("--link needs a path", arg);
-      linkPath = arg;
-    } else if (option == "--garbage") {
-      if (!next(arg) || !ToInt(arg, garbage) || garbage < 0) return Usage("--garbage needs a count", arg);
-    } else if (option == "--seed") {
-      int number = 0;
-      if (!next(arg) || !ToInt(arg, number)) return Usage("--seed needs a number", arg);
-      seed = static_cast<unsigned>(number);
-    } else if (option == "--slow") {
-      if (!next(arg) || !ToInt(arg, slowMs) || slowMs < 0) return Usage("--slow needs milliseconds", arg);
-    } else if (option == "--vanish-after") {
-      if (!next(arg) || !ToDouble(arg, vanishAfter) || vanishAfter < 0)
-        return Usage("--vanish-after needs seconds", arg);
-    } else {
-      return Usage("unknown option", argv[i]);
+      case kSlow:
+        if (!ToInt(arg, slowMs) || slowMs < 0) return Usage("--slow needs milliseconds", arg);
+        break;
+      case kVanishAfter:
+        if (!ToDouble(arg, vanishAfter) || vanishAfter < 0) return Usage("--vanish-after needs seconds", arg);
+        break;
+      default:
+        return Usage(zeva_tools::GetoptMistake(option, argv[word], kOptions).c_str(), nullptr);
     }
-    if (hasInlineValue && arg == nullptr) return Usage("option takes no value", argv[i]);
   }
+  if (optind < argc) return Usage("unexpected argument", argv[optind]);
   return -1;
 }

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "common/Common.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -132,64 +133,54 @@ bool BridgeOptions::ParseRotator(const std::string& text, RotatorSetup& setup,
 
 bool BridgeOptions::Parse(int argc, char** argv, std::string& error) {
   daemonPort = zeva::kTcpPort;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool hasInlineValue = false;
-    if (arg.compare(0, 2, "--") == 0) {
-      std::string::size_type equals = arg.find('=');
-      if (equals != std::string::npos) {
-        value = arg.substr(equals + 1);
-        arg = arg.substr(0, equals);
-        hasInlineValue = true;
+  enum { kHost = 256, kPort, kListen, kBasePort };
+  static const struct option kOptions[] = {
+      {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
+      {"verbose", no_argument, nullptr, 'v'},        {"rotator", required_argument, nullptr, 'r'},
+      {"host", required_argument, nullptr, kHost},   {"port", required_argument, nullptr, kPort},
+      {"listen", required_argument, nullptr, kListen}, {"base-port", required_argument, nullptr, kBasePort},
+      {nullptr, 0, nullptr, 0},
+  };
+  zeva_tools::RestartGetopt();
+  opterr = 0;
+  for (;;) {
+    int word = zeva_tools::GetoptWord();
+    int option = getopt_long(argc, argv, "+:hVvr:", kOptions, nullptr);
+    if (option == -1) break;
+    const std::string text = optarg != nullptr ? optarg : "";
+    switch (option) {
+      case 'h': help = true; return true;
+      case 'V': version = true; return true;
+      case 'v': verbose = true; break;
+      case kHost: daemonHost = text; break;
+      case kPort:
+        if (!ToInt(text, 1, 65535, daemonPort)) {
+          error = "--port " + text + ": must be 1..65535";
+          return false;
+        }
+        break;
+      case kListen: listenAddress = text; break;
+      case kBasePort:
+        if (!ToInt(text, 1, 65535, basePort)) {
+          error = "--base-port " + text + ": must be 1..65535";
+          return false;
+        }
+        break;
+      case 'r': {
+        RotatorSetup setup;
+        if (!ParseRotator(text, setup, error)) return false;
+        rotators.push_back(setup);
+        break;
       }
-    }
-    auto takeValue = [&](std::string& out) {
-      if (hasInlineValue) {
-        out = value;
-        return true;
-      }
-      if (i + 1 >= argc) {
-        error = "option " + arg + " needs a value";
+      default:
+        error = zeva_tools::GetoptMistake(option, argv[word], kOptions);
         return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    std::string text;
-    if (arg == "-h" || arg == "--help") {
-      help = true;
-    } else if (arg == "-V" || arg == "--version") {
-      version = true;
-    } else if (arg == "-v" || arg == "--verbose") {
-      verbose = true;
-    } else if (arg == "--host") {
-      if (!takeValue(daemonHost)) return false;
-    } else if (arg == "--port") {
-      if (!takeValue(text)) return false;
-      if (!ToInt(text, 1, 65535, daemonPort)) {
-        error = "--port " + text + ": must be 1..65535";
-        return false;
-      }
-    } else if (arg == "--listen") {
-      if (!takeValue(listenAddress)) return false;
-    } else if (arg == "--base-port") {
-      if (!takeValue(text)) return false;
-      if (!ToInt(text, 1, 65535, basePort)) {
-        error = "--base-port " + text + ": must be 1..65535";
-        return false;
-      }
-    } else if (arg == "-r" || arg == "--rotator") {
-      if (!takeValue(text)) return false;
-      RotatorSetup setup;
-      if (!ParseRotator(text, setup, error)) return false;
-      rotators.push_back(setup);
-    } else {
-      error = "unknown option '" + arg + "'";
-      return false;
     }
   }
-  if (help || version) return true;
+  if (optind < argc) {
+    error = std::string("unexpected argument '") + argv[optind] + "'";
+    return false;
+  }
   if (rotators.empty()) {
     error = "no rotator given (--rotator ID:DEVICE:MODEL:POLLMS[:PORT])";
     return false;

@@ -25,8 +25,8 @@ class BridgeOptions {
   int basePort = kDefaultBasePort;
   std::vector<RotatorSetup> rotators;
   bool verbose = false;   // log every rotctld command and its result code
-  bool help = false;      // -h/--help was given: print Usage() and exit 0
-  bool version = false;   // -V/--version was given
+  bool help = false;      // -h/--help came first: print Usage() and exit 0
+  bool version = false;   // -V/--version came first: print the version
 
   // Parses argv. On a usage error returns false with the reason in `error`.
   // Rotators without a port of their own get basePort, basePort + 2, ... in

@@ -5,12 +5,32 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
+
+#if ZEVA_HAVE_LIBEDIT
+#if __has_include(<editline/readline.h>)
+#include <editline/readline.h>  // Debian's libedit-dev, FreeBSD's devel/libedit
+#else
+#include <edit/readline/readline.h>  // FreeBSD's base system
+#endif
+#endif
 
 #include "Connection.h"
 #include "CtlCommand.h"
 #include "Session.h"
+
+namespace {
+
+constexpr const char* kPrompt = "zeva> ";
+
+#if ZEVA_HAVE_LIBEDIT
+// libedit calls back a plain function: the shell whose editor runs.
+InteractiveShell* activeShell = nullptr;
+#endif
+
+}  // namespace
 
 InteractiveShell::InteractiveShell(Connection& connection, Session& session, bool terminal)
     : connection(connection), session(session), terminal(terminal) {}
@@ -34,7 +54,7 @@ void InteractiveShell::PrintHelp() {
 
 void InteractiveShell::Prompt() {
   if (!terminal) return;
-  printf("zeva> ");
+  printf("%s", kPrompt);
   fflush(stdout);
 }
 
@@ -78,6 +98,88 @@ int InteractiveShell::HandleInput(const std::string& input) {
 }
 
 int InteractiveShell::Run() {
+#if ZEVA_HAVE_LIBEDIT
+  if (terminal) return RunEditor();
+#endif
+  return RunPlain();
+}
+
+int InteractiveShell::ReadDaemon(bool underEditor) {
+  if (!connection.Fill()) {
+    if (terminal) printf("\n");
+    fprintf(stderr, "zeva-ctl: the daemon closed the connection\n");
+    return Session::kLost;
+  }
+  std::string line;
+  bool any = false;
+  while (connection.TakeBufferedLine(line)) {
+    // Up to the prompt's line, which is cleared and printed over.
+    if (terminal && !any) printf("\r\033[K");
+    session.HandleLine(line, nullptr);
+    any = true;
+  }
+  if (!any) return -1;
+#if ZEVA_HAVE_LIBEDIT
+  // libedit still holds the half-typed line: it draws the prompt and the
+  // line again below what was printed, the cursor where it was.
+  if (underEditor) {
+    rl_forced_update_display();
+    return -1;
+  }
+#endif
+  (void)underEditor;
+  Prompt();
+  return -1;
+}
+
+#if ZEVA_HAVE_LIBEDIT
+void InteractiveShell::OnEditedLine(char* text) {
+  InteractiveShell& shell = *activeShell;
+  if (text == nullptr) {  // Ctrl+D on an empty line
+    printf("\n");
+    shell.editorStatus = Session::kOk;
+    return;
+  }
+  std::string line = text;
+  free(text);
+  if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
+  shell.editorStatus = shell.HandleInput(line);
+  // Some libedit versions leave the terminal as it is while a command runs
+  // (cooked, so Ctrl+C interrupts a wait) until told to read again.
+  if (shell.editorStatus < 0) rl_callback_handler_install(kPrompt, &InteractiveShell::OnEditedLine);
+}
+
+int InteractiveShell::RunEditor() {
+  activeShell = this;
+  editorStatus = -1;
+  rl_readline_name = "zeva-ctl";  // "zeva-ctl:" lines of ~/.editrc apply
+  rl_callback_handler_install(kPrompt, &InteractiveShell::OnEditedLine);
+  while (editorStatus < 0) {
+    struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {connection.Fd(), POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno != EINTR) {
+        editorStatus = Session::kFailed;
+      } else if (Session::interrupted) {
+        printf("\n");
+        editorStatus = Session::kOk;
+      }
+      continue;
+    }
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) editorStatus = ReadDaemon(true);
+    if (editorStatus >= 0) break;
+    if (fds[0].revents & POLLIN) {
+      rl_callback_read_char();
+    } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+      editorStatus = Session::kOk;  // the terminal went away
+    }
+  }
+  rl_callback_handler_remove();
+  activeShell = nullptr;
+  return editorStatus;
+}
+#endif
+
+int InteractiveShell::RunPlain() {
   std::string input;
   Prompt();
   for (;;) {
@@ -92,19 +194,8 @@ int InteractiveShell::Run() {
       continue;
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-      if (!connection.Fill()) {
-        if (terminal) printf("\n");
-        fprintf(stderr, "zeva-ctl: the daemon closed the connection\n");
-        return Session::kLost;
-      }
-      std::string line;
-      bool any = false;
-      while (connection.TakeBufferedLine(line)) {
-        if (terminal && !any) printf("\r\033[K");
-        session.HandleLine(line, nullptr);
-        any = true;
-      }
-      if (any) Prompt();
+      int status = ReadDaemon(false);
+      if (status >= 0) return status;
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       char chunk[512];

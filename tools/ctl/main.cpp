@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "InteractiveShell.h"
 #include "Session.h"
 #include "common/Common.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -20,15 +22,16 @@ constexpr int kConnectTimeoutMs = 5000;
 
 void PrintHelp() {
   printf(
-      "Usage: zeva-ctl [--host HOST] [--port PORT] COMMAND [ARGS] [, COMMAND [ARGS] ...]\n"
-      "       zeva-ctl [--host HOST] [--port PORT] [-i]\n"
+      "Usage: zeva-ctl [OPTIONS] [HOST:PORT] COMMAND [ARGS] [, COMMAND [ARGS] ...]\n"
+      "       zeva-ctl [OPTIONS] [HOST:PORT] [-i]\n"
       "\n"
       "Talks to the zeva-rotator daemon (default 127.0.0.1 port %d). Commands\n"
       "separated by \",\" (a word of its own, or at the end of a word) run one\n"
       "after the other on ONE connection. This matters: the daemon forgets all\n"
       "rotators when its client disconnects, so configure and turn them in the\n"
-      "same call. Without a command (or with -i) commands are read from\n"
-      "standard input, one per line.\n"
+      "same call (a rotate or stop without a configure says so on standard\n"
+      "error). Without a command (or with -i) commands are read from standard\n"
+      "input, one per line; on a terminal with line editing and history.\n"
       "\n"
       "Commands (words are case-insensitive):\n"
       "  configure ID DEVICE MODEL POLLMS\n"
@@ -56,14 +59,18 @@ void PrintHelp() {
       "what still arrives.\n"
       "\n"
       "Options:\n"
-      "  --host HOST    daemon host (default 127.0.0.1)\n"
-      "  --port PORT    daemon port (default %d)\n"
-      "  -i             interactive mode (prompt \"zeva> \" on a terminal)\n"
-      "  -V, --version  print zeva-ctl's version\n"
-      "  -h, --help     this text\n"
+      "  -H, --host HOST[:PORT]  daemon host (default 127.0.0.1) and, if given,\n"
+      "                          its port; an IPv6 address goes in brackets\n"
+      "                          ([::1]:13020). A first word HOST:PORT (it holds\n"
+      "                          a colon, which no command does) means the same\n"
+      "  -p, --port PORT         daemon port (default %d) when HOST names none\n"
+      "  -i, --interactive       interactive mode (prompt \"zeva> \" on a terminal)\n"
+      "  -V, --version           print the version\n"
+      "  -h, --help              this text\n"
       "\n"
-      "Example:\n"
+      "Examples:\n"
       "  zeva-ctl configure 1 /dev/pts/5 yaesu 1000 , rotate 1 90 , wait 1 90\n"
+      "  zeva-ctl board.local:13020 version\n"
       "\n"
       "Exit status: 0 success; 1 usage error or no reply to version; 2 cannot\n"
       "connect; 3 wait timed out; 4 the daemon closed the connection; 130\n"
@@ -78,46 +85,124 @@ int Usage(const std::string& message) {
   return Session::kFailed;
 }
 
+// HOST, HOST:PORT, [ADDRESS]:PORT or [ADDRESS]; an address with more than
+// one colon and no brackets is an IPv6 literal without a port. `port` is
+// left alone when the text names none.
+bool ParseHost(const std::string& text, std::string& host, int& port, std::string& error) {
+  std::string portText;
+  bool hasPort = false;
+  if (!text.empty() && text[0] == '[') {
+    std::string::size_type close = text.find(']');
+    std::string rest = close == std::string::npos ? "x" : text.substr(close + 1);
+    if (!rest.empty() && rest[0] != ':') {
+      error = "'" + text + "': expected [ADDRESS] or [ADDRESS]:PORT";
+      return false;
+    }
+    host = text.substr(1, close - 1);
+    hasPort = !rest.empty();
+    if (hasPort) portText = rest.substr(1);
+  } else {
+    std::string::size_type colon = text.find(':');
+    hasPort = colon != std::string::npos && text.find(':', colon + 1) == std::string::npos;
+    host = hasPort ? text.substr(0, colon) : text;
+    if (hasPort) portText = text.substr(colon + 1);
+  }
+  if (host.empty()) {
+    error = "'" + text + "': the host is missing";
+    return false;
+  }
+  if (hasPort) {
+    char* end = nullptr;
+    long value = strtol(portText.c_str(), &end, 10);
+    if (portText.empty() || *end != '\0' || value < 1 || value > 65535) {
+      error = "'" + text + "': the port must be a number 1..65535";
+      return false;
+    }
+    port = static_cast<int>(value);
+  }
+  return true;
+}
+
+std::string HostAndPort(const std::string& host, int port) {
+  bool literal6 = host.find(':') != std::string::npos;
+  return (literal6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+// A rotator configured by an earlier zeva-ctl is gone by now: say so when a
+// call turns or stops one without configuring anything.
+void WarnIfNotConfigured(const std::vector<CtlCommand>& commands, const std::vector<std::string>& words) {
+  const CtlCommand* turn = nullptr;
+  for (const CtlCommand& command : commands) {
+    std::string raw = command.text.substr(0, 10);
+    for (char& c : raw) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    if (command.kind == CtlCommand::Kind::Configure ||
+        (command.kind == CtlCommand::Kind::Raw && raw == "configure ")) {
+      return;
+    }
+    bool turns = command.kind == CtlCommand::Kind::Rotate || command.kind == CtlCommand::Kind::Stop;
+    if (turns && turn == nullptr) turn = &command;
+  }
+  if (turn == nullptr) return;
+  std::string call;
+  for (const std::string& word : words) call += " " + word;
+  fprintf(stderr,
+          "zeva-ctl: note: the daemon forgets its rotators when a connection ends, so rotator %d\n"
+          "is unknown unless configured in this same call (with your device and model):\n"
+          "  zeva-ctl configure %d /dev/ttyUSB0 yaesu 1000 ,%s\n",
+          turn->id, turn->id, call.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  enum { kPort = 256 };
+  static const struct option kOptions[] = {
+      {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
+      {"host", required_argument, nullptr, 'H'},   {"port", required_argument, nullptr, 'p'},
+      {"interactive", no_argument, nullptr, 'i'},  {nullptr, 0, nullptr, 0},
+  };
   std::string host = "127.0.0.1";
-  int port = zeva::kTcpPort;
+  int port = -1;        // from HOST:PORT, which wins over --port
+  int optionPort = -1;  // from --port
+  bool hostGiven = false;
   bool interactive = false;
-  int i = 1;
-  for (; i < argc; ++i) {
-    std::string option = argv[i];
-    if (option == "-h" || option == "--help") {
-      PrintHelp();
-      return 0;
-    } else if (option == "-V" || option == "--version") {
-      printf("zeva-ctl %s\n", zeva::kVersion);
-      return 0;
-    } else if (option == "-i" || option == "--interactive") {
-      interactive = true;
-    } else if (option == "--host") {
-      if (++i >= argc || argv[i][0] == '\0') return Usage("--host needs a host name or address");
-      host = argv[i];
-    } else if (option == "--port") {
-      char* end = nullptr;
-      long value = ++i < argc ? strtol(argv[i], &end, 10) : 0;
-      if (i >= argc || *end != '\0' || value < 1 || value > 65535) return Usage("--port needs a number 1..65535");
-      port = static_cast<int>(value);
-    } else if (option == "--") {
-      ++i;
-      break;
-    } else if (option.size() > 1 && option[0] == '-' && !(option[1] >= '0' && option[1] <= '9')) {
-      return Usage("unknown option '" + option + "'");
-    } else {
-      break;
+  std::string error;
+  opterr = 0;
+  for (;;) {
+    int word = zeva_tools::GetoptWord();
+    int option = getopt_long(argc, argv, "+:hVH:p:i", kOptions, nullptr);
+    if (option == -1) {
+      // A first word with a colon is never a command: it is HOST:PORT.
+      if (hostGiven || optind >= argc || strchr(argv[optind], ':') == nullptr) break;
+      if (!ParseHost(argv[optind], host, port, error)) return Usage(error);
+      hostGiven = true;
+      ++optind;
+      continue;
+    }
+    switch (option) {
+      case 'h': PrintHelp(); return 0;
+      case 'V': printf("zeva-ctl %s\n", zeva::kVersion); return 0;
+      case 'i': interactive = true; break;
+      case 'H':
+        if (!ParseHost(optarg, host, port, error)) return Usage("--host " + error);
+        hostGiven = true;
+        break;
+      case 'p': {
+        char* end = nullptr;
+        long value = strtol(optarg, &end, 10);
+        if (*optarg == '\0' || *end != '\0' || value < 1 || value > 65535) return Usage("--port needs a number 1..65535");
+        optionPort = static_cast<int>(value);
+        break;
+      }
+      default: return Usage(zeva_tools::GetoptMistake(option, argv[word], kOptions));
     }
   }
+  if (port < 0) port = optionPort > 0 ? optionPort : zeva::kTcpPort;
 
   std::vector<CtlCommand> commands;
-  std::vector<std::string> args(argv + i, argv + argc);
+  std::vector<std::string> args(argv + optind, argv + argc);
   for (const std::vector<std::string>& words : CtlCommand::SplitCommands(args)) {
     CtlCommand command;
-    std::string error;
     if (!CtlCommand::Parse(words, command, error)) return Usage(error);
     if (command.interactiveOnly) return Usage("'" + words[0] + "' is for interactive mode");
     commands.push_back(command);
@@ -133,11 +218,11 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   Connection connection;
-  std::string error;
   if (!connection.Connect(host, port, kConnectTimeoutMs, error)) {
-    fprintf(stderr, "zeva-ctl: cannot connect to %s:%d: %s\n", host.c_str(), port, error.c_str());
+    fprintf(stderr, "zeva-ctl: cannot connect to %s: %s\n", HostAndPort(host, port).c_str(), error.c_str());
     return Session::kNoConnection;
   }
+  if (!interactive) WarnIfNotConfigured(commands, args);
   Session session(connection, isatty(STDOUT_FILENO) != 0);
 
   int status = Session::kOk;

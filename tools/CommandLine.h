@@ -1,0 +1,54 @@
+// What the three tools share about their command lines: getopt_long() scans
+// them (with an option string starting "+:", so it stops at the first word
+// that is not an option and reports a missing value as ':'), and these turn
+// where it stopped into the usage message each tool prints its own way.
+#pragma once
+
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+namespace zeva_tools {
+
+// Starts a new scan; the tests parse several command lines in one process.
+inline void RestartGetopt() {
+#if defined(__GLIBC__)
+  optind = 0;  // glibc forgets its state only at 0
+#else
+  optreset = 1;
+  optind = 1;
+#endif
+}
+
+// The word getopt_long() is about to scan: call before it and hand the
+// result to GetoptMistake() when it fails.
+inline int GetoptWord() { return optind > 0 ? optind : 1; }
+
+// The message for getopt_long()'s ':' (a value is missing) or '?' (unknown
+// option, or a value given to an option that takes none). `word` is the
+// argument it was scanning.
+inline std::string GetoptMistake(int result, const char* word, const struct option* options) {
+  std::string text = word != nullptr ? word : "";
+  bool isLong = text.compare(0, 2, "--") == 0;
+  std::string name = isLong ? text.substr(0, text.find('=')) : std::string("-") + static_cast<char>(optopt);
+  if (result == ':') return "option " + name + " needs a value";
+  if (isLong) {
+    // Long options may be shortened: count the ones `name` could mean.
+    int matches = 0;
+    for (const struct option* known = options; known->name != nullptr; ++known) {
+      if (strncmp(known->name, name.c_str() + 2, name.size() - 2) != 0) continue;
+      if (strlen(known->name) == name.size() - 2) {
+        matches = 1;
+        break;
+      }
+      ++matches;
+    }
+    if (matches > 1) return "ambiguous option '" + name + "'";
+    if (matches == 1) return "option " + name + " takes no value";
+  }
+  return "unknown option '" + name + "'";
+}
+
+}  // namespace zeva_tools
