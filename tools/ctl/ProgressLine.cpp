@@ -7,7 +7,9 @@ std::string ProgressLine::Render(int id, int from, int at, int to) {
   const int width = 20;
   int total = std::abs(to - from);
   int done = std::abs(at - from);
-  int percent = total == 0 ? 100 : done * 100 / total;
+  // Already at the target when it starts there; otherwise the way is the
+  // whole way still to go (a wait for 000 that starts from 000 at 093).
+  int percent = total == 0 ? (done == 0 ? 100 : 0) : done * 100 / total;
   if (percent > 100) percent = 100;
   if ((at - from) * (to - from) < 0) percent = 0;  // moved the wrong way
   int filled = percent * width / 100;
