@@ -97,21 +97,29 @@ TEST(RotctlReplyTest, AnswersTakeTheFormatTheClientAskedFor) {
 
 // --- Commands to one rotator -----------------------------------------------
 
-// Runs "T<azimuth>" (a turn), "S" (a stop), "take" (the next batch: what
-// goes to the daemon, "-" for nothing) and "pos" (the position: "@n" or "@-")
-// on a fresh rotator of the model; returns what they gave, blank-separated.
-std::string Commands(int model, const std::string& script) {
+// Runs "T<azimuth>" (a turn; "x" when out of range), "B<bearing>" (a
+// bearing reported), "S" (a stop), "take" (the next batch: what goes to the
+// daemon, "-" for nothing) and "pos" (the position: "@n" or "@-") on a fresh
+// rotator of the model and azimuth range; returns what they gave,
+// blank-separated.
+std::string Commands(int model, const std::string& script, int minAz = 0, int maxAz = 360) {
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
   RotatorSetup setup;
   setup.id = 1;
   setup.device = "/dev/null";
   setup.model = model;
+  setup.minAz = minAz;
+  setup.maxAz = maxAz;
   BridgedRotator rotator(setup, link);
   std::istringstream ops(script);
   std::string op, out, line;
   int bearing = 0;
   while (ops >> op) {
-    if (op[0] == 'T') rotator.Turn(std::stod(op.substr(1)));
+    if (op[0] == 'T') {
+      if (rotator.Bearing(std::stod(op.substr(1)), bearing)) rotator.Turn(bearing);
+      else out += " x";
+    }
+    if (op[0] == 'B') rotator.OnBearing(std::stoi(op.substr(1)));
     if (op == "S") rotator.Halt();
     if (op == "take") out += " " + (rotator.TakeCommand(line) ? line : "-");
     if (op == "pos") out += rotator.Position(bearing) ? " @" + std::to_string(bearing) : " @-";
@@ -125,10 +133,28 @@ TEST(BridgedRotatorTest, CommandsAreCoalescedAndRepeatedTargetsNotSent) {
       {"T10 take T10.4 take T9.6 take", "ROTATE 1 10 - -"},  // a tracker's repeats
       {"T10 take T10.6 take", "ROTATE 1 10 ROTATE 1 11"},
       {"T10 take S take T10 take", "ROTATE 1 10 STOP 1 ROTATE 1 10"},
-      {"T0.2 take T359.8 take T359.6 take", "ROTATE 1 0 - ROTATE 1 0"},
+      {"T0.2 take T359.8 take T359.6 take", "ROTATE 1 0 ROTATE 1 360 -"},
       {"T10 S take T20 take pos", "STOP 1 ROTATE 1 20 @-"},  // no bearing reported
+      {"T-90 take T-0.7 take T360.4 take T725 take", "ROTATE 1 270 ROTATE 1 0 ROTATE 1 360 ROTATE 1 5"},
   };
   for (const auto& c : yaesu) EXPECT_EQ(Commands(4, c.first), c.second) << c.first;
+  // Other ranges: the nearest end within a degree, whole turns, and for an
+  // overlap the bearing nearest the rotator's.
+  struct Ranged {
+    int minAz, maxAz;
+    const char* script;
+    const char* sent;
+  };
+  const Ranged ranged[] = {
+      {0, 359, "T359.7 take T360.4 take T-1.6 take", "ROTATE 1 359 ROTATE 1 0 ROTATE 1 358"},
+      {-180, 180, "T270 take T180 take T-180.4 take T190 take", "ROTATE 1 -90 ROTATE 1 180 ROTATE 1 -180 ROTATE 1 -170"},
+      {0, 450, "T30 take B420 T30 take T360 take B10 T360 take", "ROTATE 1 30 ROTATE 1 390 ROTATE 1 360 ROTATE 1 0"},
+      {0, 450, "B440 T-90 take T100 take T460 take", "ROTATE 1 270 ROTATE 1 100 -"},
+      {90, 270, "T0 T300 T-100 take T-89.5 take", "x x ROTATE 1 260 ROTATE 1 270"},
+  };
+  for (const Ranged& c : ranged) {
+    EXPECT_EQ(Commands(4, c.script, c.minAz, c.maxAz), c.sent) << c.minAz << ".." << c.maxAz << " " << c.script;
+  }
   // A DCU-1 never reports: its position is the last bearing it was sent.
   EXPECT_EQ(Commands(1, "pos T90 pos take pos S take pos"), "@- @- ROTATE 1 90 @90 STOP 1 @-");
 }
@@ -196,6 +222,29 @@ TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValuesAndDevicesCol
   EXPECT_EQ(options.rotators[1].listenPort, 4600);
 }
 
+TEST(BridgeOptionsTest, AnAzimuthRangeMayEndTheRotator) {
+  struct Case {
+    std::string rotator;
+    std::string device;
+    int port, minAz, maxAz;
+  };
+  const Case cases[] = {
+      {"1:/dev/ttyUSB0:yaesu:1000", "/dev/ttyUSB0", 4533, 0, 360},
+      {"1:/dev/ttyUSB0:yaesu:1000:0..450", "/dev/ttyUSB0", 4533, 0, 450},
+      {"1:/dev/a:b:yaesu:1000:4600:-180..180", "/dev/a:b", 4600, -180, 180},
+  };
+  for (const Case& c : cases) {
+    BridgeOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseArgs({"-r", c.rotator}, options, error)) << c.rotator << ": " << error;
+    const RotatorSetup& setup = options.rotators.front();
+    EXPECT_EQ(setup.device, c.device);
+    EXPECT_EQ(setup.listenPort, c.port);
+    EXPECT_EQ(setup.minAz, c.minAz) << c.rotator;
+    EXPECT_EQ(setup.maxAz, c.maxAz) << c.rotator;
+  }
+}
+
 TEST(BridgeOptionsTest, MistakesAreUsageErrors) {
   const std::vector<std::vector<std::string>> wrong = {
       {},                                                       // no rotator
@@ -205,6 +254,8 @@ TEST(BridgeOptionsTest, MistakesAreUsageErrors) {
       {"-r", "1:/dev/ttyUSB0:3:1000"},                           // a number without a driver
       {"-r", "1:/dev/ttyUSB0:yaesu:50"},                         // polled too often
       {"-r", "1:/dev/ttyUSB0:yaesu:1000:70000"},                 // port
+      {"-r", "1:/dev/ttyUSB0:yaesu:1000:360..0"},                // empty range
+      {"-r", "1:/dev/ttyUSB0:yaesu:1000:0..800"},                // range
       {"-r", "1:/dev/tty USB0:yaesu:1000"},                      // blank in the device
       {"-r", "1::yaesu:1000"},                                   // no device
       {"-r", "1:/dev/a:yaesu:1000", "-r", "1:/dev/b:yaesu:1000"},  // same number
