@@ -1,6 +1,7 @@
-// The rotctld command language and answer formats of the bridge, how it
-// coalesces the commands for one rotator, and its command line, without any
-// process or socket.
+// The rotctld command language of the bridge, how it brings targets into a
+// rotator's range and coalesces its commands, and its command line, without
+// any process or socket. (The answers are compared with rotctld's in
+// bridge_rotctld_test.)
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,7 +14,6 @@
 #include "BridgedRotator.h"
 #include "DaemonLink.h"
 #include "RotctlParser.h"
-#include "RotctlReply.h"
 
 namespace {
 
@@ -62,37 +62,6 @@ TEST(RotctlParserTest, LinesBecomeRequests) {
   EXPECT_EQ(One("q").action, RotctlAction::Quit);
   // '_' is get_info, '\' starts a long name, '?' and '#' are reserved.
   for (char c : {'_', '\\', '?', '#'}) EXPECT_FALSE(RotctlParser::IsExtendedPrefix(c)) << c;
-}
-
-TEST(RotctlReplyTest, AnswersTakeTheFormatTheClientAskedFor) {
-  struct Case {
-    std::string line;
-    int code;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"p", RotctlReply::kOk, "90.000000\n0.000000\n"},
-      {"P 1 2", RotctlReply::kOk, "RPRT 0\n"},
-      {"K", RotctlReply::kNotAvailable, "RPRT -11\n"},
-      {"p", RotctlReply::kTimedOut, "RPRT -5\n"},  // a failure drops the values
-      {"+p", RotctlReply::kTimedOut, "get_pos:\nRPRT -5\n"},
-      {"+P 90 45", RotctlReply::kOk, "set_pos: 90 45\nRPRT 0\n"},
-      {"+\\get_pos", RotctlReply::kOk, "get_pos:\nAzimuth: 90.000000\nElevation: 0.000000\nRPRT 0\n"},
-      {";p", RotctlReply::kOk, "get_pos:;Azimuth: 90.000000;Elevation: 0.000000;RPRT 0\n"},
-      {"|P 135 22.5", RotctlReply::kOk, "set_pos: 135 22.5|RPRT 0\n"},
-  };
-  for (const Case& c : cases) {
-    RotctlReply reply(One(c.line));
-    if (One(c.line).action == RotctlAction::GetPos) {
-      reply.Value("Azimuth", "90.000000");
-      reply.Value("Elevation", "0.000000");
-    }
-    EXPECT_EQ(reply.Finish(c.code), c.expected) << c.line;
-  }
-  RotctlReply caps(One("1"));
-  caps.Record("Caps dump for model:\t2");
-  caps.ReportSuccess();
-  EXPECT_EQ(caps.Finish(RotctlReply::kOk), "Caps dump for model:\t2\nRPRT 0\n");
 }
 
 // --- Commands to one rotator -----------------------------------------------
@@ -203,13 +172,13 @@ TEST(BridgeOptionsTest, RotatorsGetPortsTwoApartFromTheBasePort) {
   EXPECT_EQ(options.listenAddress, "127.0.0.1");
 }
 
-TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValuesAndDevicesColons) {
+TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValuesDevicesColonsAndRanges) {
   BridgeOptions options;
   std::string error;
   const std::string device = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0";
   ASSERT_TRUE(ParseArgs({"--host=board.local", "--port", "13021", "--listen", "0.0.0.0",
-                         "--base-port=14533", "-r", "7:" + device + ":rotorez:250", "-r",
-                         "2:" + device + "-b:spid:500:4600"},
+                         "--base-port=14533", "-r", "7:" + device + ":rotorez:250:0..450", "-r",
+                         "2:" + device + "-b:spid:500:4600:-180..180"},
                         options, error))
       << error;
   EXPECT_EQ(options.daemonHost, "board.local");
@@ -220,29 +189,14 @@ TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValuesAndDevicesCol
   EXPECT_EQ(options.rotators[0].device, device);
   EXPECT_EQ(options.rotators[1].device, device + "-b");
   EXPECT_EQ(options.rotators[1].listenPort, 4600);
-}
-
-TEST(BridgeOptionsTest, AnAzimuthRangeMayEndTheRotator) {
-  struct Case {
-    std::string rotator;
-    std::string device;
-    int port, minAz, maxAz;
-  };
-  const Case cases[] = {
-      {"1:/dev/ttyUSB0:yaesu:1000", "/dev/ttyUSB0", 4533, 0, 360},
-      {"1:/dev/ttyUSB0:yaesu:1000:0..450", "/dev/ttyUSB0", 4533, 0, 450},
-      {"1:/dev/a:b:yaesu:1000:4600:-180..180", "/dev/a:b", 4600, -180, 180},
-  };
-  for (const Case& c : cases) {
-    BridgeOptions options;
-    std::string error;
-    ASSERT_TRUE(ParseArgs({"-r", c.rotator}, options, error)) << c.rotator << ": " << error;
-    const RotatorSetup& setup = options.rotators.front();
-    EXPECT_EQ(setup.device, c.device);
-    EXPECT_EQ(setup.listenPort, c.port);
-    EXPECT_EQ(setup.minAz, c.minAz) << c.rotator;
-    EXPECT_EQ(setup.maxAz, c.maxAz) << c.rotator;
-  }
+  // An azimuth range may end the rotator; 0..360 without one.
+  EXPECT_EQ(options.rotators[0].maxAz, 450);
+  EXPECT_EQ(options.rotators[1].minAz, -180);
+  EXPECT_EQ(options.rotators[1].maxAz, 180);
+  BridgeOptions plain;
+  ASSERT_TRUE(ParseArgs({"-r", "1:/dev/ttyUSB0:yaesu:1000"}, plain, error));
+  EXPECT_EQ(plain.rotators[0].minAz, 0);
+  EXPECT_EQ(plain.rotators[0].maxAz, 360);
 }
 
 TEST(BridgeOptionsTest, MistakesAreUsageErrors) {
