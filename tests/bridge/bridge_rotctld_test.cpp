@@ -233,9 +233,15 @@ TEST_F(BridgeRotctldTest, AnswersAreRotctldsButForTheListedDifferences) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the boxes settle
     int offset = row.box == Box::kSilent ? 2 : 0;
-    auto ours = std::async(std::launch::async, Exchange, bridgePort + offset, row.request);
-    std::string theirs = Exchange(hamlibPort + offset, row.request);
-    std::string answer = ours.get();
+    std::string answer, theirs;
+    // A position may differ while a box still settles on a loaded machine:
+    // asked again, it must then agree.
+    for (int attempt = 0; attempt < 3 && (attempt == 0 || (answer != theirs && !row.reason)); ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      auto ours = std::async(std::launch::async, Exchange, bridgePort + offset, row.request);
+      theirs = Exchange(hamlibPort + offset, row.request);
+      answer = ours.get();
+    }
     if (row.reason == nullptr) {
       EXPECT_EQ(answer, theirs) << "request '" << row.request << "' (box " << static_cast<int>(row.box) << ")";
     } else {

@@ -39,9 +39,9 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kSendFlags = 0;
 #endif
 
-std::string Degrees(double value, const char* format = "%f") {
+std::string Degrees(double value, int decimals = 6) {
   char text[64];
-  snprintf(text, sizeof text, format, value);
+  snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
 }
 
@@ -160,8 +160,8 @@ bool RotctlSession::Execute(const RotctlRequest& request, Clock::time_point now)
       if (!rotator.Available()) {
         code = RotctlReply::kIoError;
       } else if (rotator.Position(bearing)) {
-        reply.Value("Azimuth", Degrees(bearing, "%.2f"));  // rotctld's precision
-        reply.Value("Elevation", Degrees(0, "%.2f"));
+        reply.Value("Azimuth", Degrees(bearing, 2));  // rotctld's precision
+        reply.Value("Elevation", Degrees(0, 2));
       } else if (!rotator.HasFeedback()) {
         code = RotctlReply::kNotAvailable;  // a DCU-1 not yet turned: no bearing to tell
       } else if (!waiting) {
