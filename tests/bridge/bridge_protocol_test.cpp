@@ -1,6 +1,7 @@
-// The rotctld command language and answer formats of the bridge, how it
-// coalesces the commands for one rotator, and its command line, without any
-// process or socket.
+// The rotctld command language of the bridge, how it brings targets into a
+// rotator's range and coalesces its commands, and its command line, without
+// any process or socket. (The answers are compared with rotctld's in
+// bridge_rotctld_test.)
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,7 +14,6 @@
 #include "BridgedRotator.h"
 #include "DaemonLink.h"
 #include "RotctlParser.h"
-#include "RotctlReply.h"
 
 namespace {
 
@@ -64,54 +64,31 @@ TEST(RotctlParserTest, LinesBecomeRequests) {
   for (char c : {'_', '\\', '?', '#'}) EXPECT_FALSE(RotctlParser::IsExtendedPrefix(c)) << c;
 }
 
-TEST(RotctlReplyTest, AnswersTakeTheFormatTheClientAskedFor) {
-  struct Case {
-    std::string line;
-    int code;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"p", RotctlReply::kOk, "90.000000\n0.000000\n"},
-      {"P 1 2", RotctlReply::kOk, "RPRT 0\n"},
-      {"K", RotctlReply::kNotAvailable, "RPRT -11\n"},
-      {"p", RotctlReply::kTimedOut, "RPRT -5\n"},  // a failure drops the values
-      {"+p", RotctlReply::kTimedOut, "get_pos:\nRPRT -5\n"},
-      {"+P 90 45", RotctlReply::kOk, "set_pos: 90 45\nRPRT 0\n"},
-      {"+\\get_pos", RotctlReply::kOk, "get_pos:\nAzimuth: 90.000000\nElevation: 0.000000\nRPRT 0\n"},
-      {";p", RotctlReply::kOk, "get_pos:;Azimuth: 90.000000;Elevation: 0.000000;RPRT 0\n"},
-      {"|P 135 22.5", RotctlReply::kOk, "set_pos: 135 22.5|RPRT 0\n"},
-  };
-  for (const Case& c : cases) {
-    RotctlReply reply(One(c.line));
-    if (One(c.line).action == RotctlAction::GetPos) {
-      reply.Value("Azimuth", "90.000000");
-      reply.Value("Elevation", "0.000000");
-    }
-    EXPECT_EQ(reply.Finish(c.code), c.expected) << c.line;
-  }
-  RotctlReply caps(One("1"));
-  caps.Record("Caps dump for model:\t2");
-  caps.ReportSuccess();
-  EXPECT_EQ(caps.Finish(RotctlReply::kOk), "Caps dump for model:\t2\nRPRT 0\n");
-}
-
 // --- Commands to one rotator -----------------------------------------------
 
-// Runs "T<azimuth>" (a turn), "S" (a stop), "take" (the next batch: what
-// goes to the daemon, "-" for nothing) and "pos" (the position: "@n" or "@-")
-// on a fresh rotator of the model; returns what they gave, blank-separated.
-std::string Commands(int model, const std::string& script) {
+// Runs "T<azimuth>" (a turn; "x" when out of range), "B<bearing>" (a
+// bearing reported), "S" (a stop), "take" (the next batch: what goes to the
+// daemon, "-" for nothing) and "pos" (the position: "@n" or "@-") on a fresh
+// rotator of the model and azimuth range; returns what they gave,
+// blank-separated.
+std::string Commands(int model, const std::string& script, int minAz = 0, int maxAz = 360) {
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
   RotatorSetup setup;
   setup.id = 1;
   setup.device = "/dev/null";
   setup.model = model;
+  setup.minAz = minAz;
+  setup.maxAz = maxAz;
   BridgedRotator rotator(setup, link);
   std::istringstream ops(script);
   std::string op, out, line;
   int bearing = 0;
   while (ops >> op) {
-    if (op[0] == 'T') rotator.Turn(std::stod(op.substr(1)));
+    if (op[0] == 'T') {
+      if (rotator.Bearing(std::stod(op.substr(1)), bearing)) rotator.Turn(bearing);
+      else out += " x";
+    }
+    if (op[0] == 'B') rotator.OnBearing(std::stoi(op.substr(1)));
     if (op == "S") rotator.Halt();
     if (op == "take") out += " " + (rotator.TakeCommand(line) ? line : "-");
     if (op == "pos") out += rotator.Position(bearing) ? " @" + std::to_string(bearing) : " @-";
@@ -125,10 +102,28 @@ TEST(BridgedRotatorTest, CommandsAreCoalescedAndRepeatedTargetsNotSent) {
       {"T10 take T10.4 take T9.6 take", "ROTATE 1 10 - -"},  // a tracker's repeats
       {"T10 take T10.6 take", "ROTATE 1 10 ROTATE 1 11"},
       {"T10 take S take T10 take", "ROTATE 1 10 STOP 1 ROTATE 1 10"},
-      {"T0.2 take T359.8 take T359.6 take", "ROTATE 1 0 - ROTATE 1 0"},
+      {"T0.2 take T359.8 take T359.6 take", "ROTATE 1 0 ROTATE 1 360 -"},
       {"T10 S take T20 take pos", "STOP 1 ROTATE 1 20 @-"},  // no bearing reported
+      {"T-90 take T-0.7 take T360.4 take T725 take", "ROTATE 1 270 ROTATE 1 0 ROTATE 1 360 ROTATE 1 5"},
   };
   for (const auto& c : yaesu) EXPECT_EQ(Commands(4, c.first), c.second) << c.first;
+  // Other ranges: the nearest end within a degree, whole turns, and for an
+  // overlap the bearing nearest the rotator's.
+  struct Ranged {
+    int minAz, maxAz;
+    const char* script;
+    const char* sent;
+  };
+  const Ranged ranged[] = {
+      {0, 359, "T359.7 take T360.4 take T-1.6 take", "ROTATE 1 359 ROTATE 1 0 ROTATE 1 358"},
+      {-180, 180, "T270 take T180 take T-180.4 take T190 take", "ROTATE 1 -90 ROTATE 1 180 ROTATE 1 -180 ROTATE 1 -170"},
+      {0, 450, "T30 take B420 T30 take T360 take B10 T360 take", "ROTATE 1 30 ROTATE 1 390 ROTATE 1 360 ROTATE 1 0"},
+      {0, 450, "B440 T-90 take T100 take T460 take", "ROTATE 1 270 ROTATE 1 100 -"},
+      {90, 270, "T0 T300 T-100 take T-89.5 take", "x x ROTATE 1 260 ROTATE 1 270"},
+  };
+  for (const Ranged& c : ranged) {
+    EXPECT_EQ(Commands(4, c.script, c.minAz, c.maxAz), c.sent) << c.minAz << ".." << c.maxAz << " " << c.script;
+  }
   // A DCU-1 never reports: its position is the last bearing it was sent.
   EXPECT_EQ(Commands(1, "pos T90 pos take pos S take pos"), "@- @- ROTATE 1 90 @90 STOP 1 @-");
 }
@@ -177,13 +172,13 @@ TEST(BridgeOptionsTest, RotatorsGetPortsTwoApartFromTheBasePort) {
   EXPECT_EQ(options.listenAddress, "127.0.0.1");
 }
 
-TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValuesAndDevicesColons) {
+TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValuesDevicesColonsAndRanges) {
   BridgeOptions options;
   std::string error;
   const std::string device = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0";
   ASSERT_TRUE(ParseArgs({"--host=board.local", "--port", "13021", "--listen", "0.0.0.0",
-                         "--base-port=14533", "-r", "7:" + device + ":rotorez:250", "-r",
-                         "2:" + device + "-b:spid:500:4600"},
+                         "--base-port=14533", "-r", "7:" + device + ":rotorez:250:0..450", "-r",
+                         "2:" + device + "-b:spid:500:4600:-180..180"},
                         options, error))
       << error;
   EXPECT_EQ(options.daemonHost, "board.local");
@@ -194,6 +189,14 @@ TEST(BridgeOptionsTest, ConnectionOptionsTakeSeparateOrInlineValuesAndDevicesCol
   EXPECT_EQ(options.rotators[0].device, device);
   EXPECT_EQ(options.rotators[1].device, device + "-b");
   EXPECT_EQ(options.rotators[1].listenPort, 4600);
+  // An azimuth range may end the rotator; 0..360 without one.
+  EXPECT_EQ(options.rotators[0].maxAz, 450);
+  EXPECT_EQ(options.rotators[1].minAz, -180);
+  EXPECT_EQ(options.rotators[1].maxAz, 180);
+  BridgeOptions plain;
+  ASSERT_TRUE(ParseArgs({"-r", "1:/dev/ttyUSB0:yaesu:1000"}, plain, error));
+  EXPECT_EQ(plain.rotators[0].minAz, 0);
+  EXPECT_EQ(plain.rotators[0].maxAz, 360);
 }
 
 TEST(BridgeOptionsTest, MistakesAreUsageErrors) {
@@ -205,6 +208,8 @@ TEST(BridgeOptionsTest, MistakesAreUsageErrors) {
       {"-r", "1:/dev/ttyUSB0:3:1000"},                           // a number without a driver
       {"-r", "1:/dev/ttyUSB0:yaesu:50"},                         // polled too often
       {"-r", "1:/dev/ttyUSB0:yaesu:1000:70000"},                 // port
+      {"-r", "1:/dev/ttyUSB0:yaesu:1000:360..0"},                // empty range
+      {"-r", "1:/dev/ttyUSB0:yaesu:1000:0..800"},                // range
       {"-r", "1:/dev/tty USB0:yaesu:1000"},                      // blank in the device
       {"-r", "1::yaesu:1000"},                                   // no device
       {"-r", "1:/dev/a:yaesu:1000", "-r", "1:/dev/b:yaesu:1000"},  // same number

@@ -78,17 +78,32 @@ const char* BridgeOptions::ModelTitle(int model) {
 
 bool BridgeOptions::ModelHasFeedback(int model) { return model != 1; }
 
-// ID:DEVICE:MODEL:POLLMS[:PORT]. Device paths may hold colons themselves
-// (/dev/serial/by-path/...-usb-0:1.2:1.0-port0), so the fields are taken
-// from both ends: the first is the number, and the last three are MODEL,
-// POLLMS and PORT when the third from the end names a model and there are at
-// least five fields; otherwise the last two are MODEL and POLLMS.
+// ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX]. Device paths may hold colons
+// themselves (/dev/serial/by-path/...-usb-0:1.2:1.0-port0), so the fields
+// are taken from both ends: the first is the number; a last field with ".."
+// is the azimuth range; of the rest, the last three are MODEL, POLLMS and
+// PORT when the third from the end names a model and there are at least
+// five fields; otherwise the last two are MODEL and POLLMS.
 bool BridgeOptions::ParseRotator(const std::string& text, RotatorSetup& setup,
                                  std::string& error) {
   std::vector<std::string> fields = Split(text, ':');
   if (!text.empty() && text.back() == ':') fields.push_back("");
+  if (fields.size() >= 5 && fields.back().find("..") != std::string::npos) {
+    const std::string range = fields.back();
+    std::string::size_type dots = range.find("..");
+    // Whole degrees, at most two turns, within a turn of north either way.
+    if (!ToInt(range.substr(0, dots), -360, 360, setup.minAz) ||
+        !ToInt(range.substr(dots + 2), setup.minAz + 1, setup.minAz + 720, setup.maxAz) ||
+        setup.maxAz > 720) {
+      error = "--rotator " + text + ": azimuth range '" + range +
+              "' must be MIN..MAX in whole degrees, MIN from -360, MAX above it up to 720, "
+              "at most 720 apart";
+      return false;
+    }
+    fields.pop_back();
+  }
   if (fields.size() < 4) {
-    error = "--rotator " + text + ": expected ID:DEVICE:MODEL:POLLMS[:PORT]";
+    error = "--rotator " + text + ": expected ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX]";
     return false;
   }
   size_t tail = 2;
@@ -182,7 +197,7 @@ bool BridgeOptions::Parse(int argc, char** argv, std::string& error) {
     return false;
   }
   if (rotators.empty()) {
-    error = "no rotator given (--rotator ID:DEVICE:MODEL:POLLMS[:PORT])";
+    error = "no rotator given (--rotator ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX])";
     return false;
   }
 
@@ -222,7 +237,7 @@ bool BridgeOptions::Parse(int argc, char** argv, std::string& error) {
 
 std::string BridgeOptions::Usage() {
   return
-      "Usage: zeva-rotctl-bridge [OPTIONS] --rotator ID:DEVICE:MODEL:POLLMS[:PORT] ...\n"
+      "Usage: zeva-rotctl-bridge [OPTIONS] --rotator ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX] ...\n"
       "\n"
       "Lets programs that speak Hamlib's rotctld protocol (Gpredict, rotctl -m 2,\n"
       "station software) drive rotators of the zeva-rotator daemon. The bridge is\n"
@@ -232,11 +247,13 @@ std::string BridgeOptions::Usage() {
       "A rotator whose device path is gone is offline (p, P, S answer RPRT -6)\n"
       "until the path is back: name devices by /dev/serial/by-id/... .\n"
       "\n"
-      "  -r, --rotator ID:DEVICE:MODEL:POLLMS[:PORT]\n"
+      "  -r, --rotator ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX]\n"
       "        a rotator: its number, serial device, model (dcu1, rotorez, yaesu,\n"
       "        spid, rc2800pa, rc2800px, prosistel or the number 1, 2, 4, 5, 8, 9,\n"
-      "        12), polling period in ms (from 100 for rotorez, yaesu, spid) and\n"
+      "        12), polling period in ms (from 100 for rotorez, yaesu, spid),\n"
       "        rotctld port (default: the base port, then +2 for each rotator)\n"
+      "        and azimuth range in degrees (default 0..360; 0..450 for an overlap\n"
+      "        rotator, -180..180 for a south stop)\n"
       "  --host HOST        daemon host (default 127.0.0.1)\n"
       "  --port PORT        daemon port (default 13020)\n"
       "  --listen ADDRESS   address of the rotctld ports (default 127.0.0.1)\n"

@@ -6,13 +6,17 @@
 #include <string>
 #include <vector>
 
-// One rotator as given by --rotator ID:DEVICE:MODEL:POLLMS[:PORT].
+// One rotator as given by --rotator ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX].
 struct RotatorSetup {
   int id = 0;              // rotator number in the daemon's CONFIGURE
   std::string device;      // serial device path, passed on unchanged
   int model = 0;           // CONFIGURE model number (1, 2, 4, 5, 8, 9, 12)
   int pollMs = 0;          // polling period handed to CONFIGURE
   int listenPort = 0;      // rotctld port of this rotator
+  // The azimuths the rotator can turn to, in whole degrees (0..450 for an
+  // overlap rotator, -180..180 for one with its end stop in the south).
+  int minAz = 0;
+  int maxAz = 360;
 };
 
 class BridgeOptions {

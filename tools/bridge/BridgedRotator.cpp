@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "BridgeLog.h"
 
@@ -11,8 +12,6 @@ namespace {
 // The daemon sends a bearing right after CONFIGURE for most models and then
 // at every change; this long without one deserves a look at its log.
 constexpr int kMinSilenceMs = 10000;
-// A turn this close to the last one sent is already under way.
-constexpr double kSameAzimuth = 0.5;
 }  // namespace
 
 BridgedRotator::BridgedRotator(const RotatorSetup& setup, DaemonLink& link)
@@ -88,13 +87,34 @@ void BridgedRotator::OnLinkLost(bool failed) {
   if (failed) pending = Command::None;
 }
 
-uint64_t BridgedRotator::Turn(double azimuth) {
-  if (pending == Command::None && sentValid) {
-    double apart = std::fabs(azimuth - sentAzimuth);
-    if (std::min(apart, 360 - apart) <= kSameAzimuth) return 0;
+bool BridgedRotator::Bearing(double azimuth, int& result) const {
+  const int low = setup.minAz, high = setup.maxAz;
+  auto inside = [&](double value) { return value > low - 1 && value < high + 1; };
+  auto whole = [&](double value) {
+    return std::min(high, std::max(low, static_cast<int>(std::lround(value))));
+  };
+  if (inside(azimuth) && high - low <= 360) {
+    result = whole(azimuth);
+    return true;
   }
+  // The bearings the target means: it and the targets whole turns away that
+  // fall into the range. Which one: the nearest to where the rotator is.
+  int reference = known ? bearing : inside(azimuth) ? whole(azimuth) : whole(0);
+  bool found = false;
+  double turn = std::floor((low - 1 - azimuth) / 360.0);
+  for (double value = azimuth + 360 * turn; value < high + 1; value += 360) {
+    if (!inside(value)) continue;
+    int candidate = whole(value);
+    if (!found || std::abs(candidate - reference) < std::abs(result - reference)) result = candidate;
+    found = true;
+  }
+  return found;
+}
+
+uint64_t BridgedRotator::Turn(int target) {
+  if (pending == Command::None && sentValid && target == sentBearing) return 0;
   pending = Command::Turn;
-  pendingAzimuth = azimuth;
+  pendingBearing = target;
   return ++issued;
 }
 
@@ -106,14 +126,12 @@ uint64_t BridgedRotator::Halt() {
 bool BridgedRotator::TakeCommand(std::string& line) {
   if (pending == Command::None || !present) return false;
   if (pending == Command::Turn) {
-    // The boxes take whole degrees 0..359.
-    int whole = static_cast<int>(std::lround(pendingAzimuth)) % 360;
-    line = "ROTATE " + std::to_string(setup.id) + " " + std::to_string(whole);
+    line = "ROTATE " + std::to_string(setup.id) + " " + std::to_string(pendingBearing);
     sentValid = true;
-    sentAzimuth = pendingAzimuth;
+    sentBearing = pendingBearing;
     if (!HasFeedback()) {
       known = true;
-      bearing = whole;
+      bearing = pendingBearing;
     }
   } else {
     line = "STOP " + std::to_string(setup.id);

@@ -49,11 +49,18 @@ class BridgedRotator {
   // dropped (their clients have been told).
   void OnLinkLost(bool failed);
 
-  // Queues a turn to `azimuth` (0 <= azimuth < 360) or a stop; returns the
-  // ticket, or 0 when the turn needs no command: it is within 0.5 degrees of
-  // the last one sent, with no stop or configuration since (trackers repeat
-  // their target every few seconds).
-  uint64_t Turn(double azimuth);
+  // The whole-degree bearing within the rotator's range that a client's
+  // target azimuth means; false when no whole number of turns brings it
+  // into the range. A target less than a degree outside the range counts as
+  // at its end (359.7 on 0..359 is 359). Otherwise an outside target is
+  // moved by whole turns; where several bearings mean the target (a range
+  // over 360 degrees), the one nearest the current bearing is chosen.
+  bool Bearing(double azimuth, int& bearing) const;
+  // Queues a turn to a bearing from Bearing() or a stop; returns the ticket,
+  // or 0 when the turn needs no command: it is the last one sent, with no
+  // stop or configuration since (trackers repeat their target every few
+  // seconds).
+  uint64_t Turn(int bearing);
   uint64_t Halt();
   bool Done(uint64_t ticket) const { return handed >= ticket; }
   // The waiting command as a daemon line, which then counts as handed over,
@@ -91,12 +98,12 @@ class BridgedRotator {
   int bearing = 0;
 
   Command pending = Command::None;
-  double pendingAzimuth = 0;
+  int pendingBearing = 0;
   uint64_t issued = 0;      // the last ticket given out
   uint64_t handed = 0;      // every ticket up to this one is done
   uint64_t handedBefore = 0;  // `handed` before the last TakeCommand
-  bool sentValid = false;   // `sentAzimuth` was the last turn sent, no stop since
-  double sentAzimuth = 0;
+  bool sentValid = false;   // `sentBearing` was the last turn sent, no stop since
+  int sentBearing = 0;
 
   bool awaitingFirst = false;  // configured, no bearing since
   Clock::time_point silenceWarningAt;

@@ -14,10 +14,11 @@
 
 namespace {
 
-constexpr int kPositionWaitMs = 2500;
+// Answers come within Gpredict's wait for one (1 s), as RPRT -5 if need be.
+constexpr int kPositionWaitMs = 800;
 // A turn or stop not handed to the daemon within this long is answered
 // RPRT -5: the daemon is busy with a command that hangs.
-constexpr int kCommandWaitMs = 2500;
+constexpr int kCommandWaitMs = 800;
 // A line longer than this is no rotctld command: the client is dropped.
 constexpr size_t kMaxLine = 4096;
 // Reading stops while this much is unanswered or unsent (a client that
@@ -28,9 +29,9 @@ constexpr size_t kMaxOutgoing = 64 * 1024;
 // The model number reported by dump_state: Hamlib's "NET rotctl", which is
 // what the bridge is to its clients.
 constexpr int kReportedModel = 2;
-// What the bridge advertises: azimuth 0..360; elevation 0..90 is accepted
-// (and ignored) so that Hamlib clients do not refuse to send it.
-constexpr double kMinAz = 0, kMaxAz = 360, kMinEl = 0, kMaxEl = 90;
+// The elevations advertised: those rotctld's GS-232B model takes, so that
+// Hamlib clients send what they would send to it (the bridge ignores them).
+constexpr double kMinEl = 0, kMaxEl = 180;
 
 #ifdef MSG_NOSIGNAL
 constexpr int kSendFlags = MSG_NOSIGNAL;
@@ -38,9 +39,9 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kSendFlags = 0;
 #endif
 
-std::string Degrees(double value) {
+std::string Degrees(double value, int decimals = 6) {
   char text[64];
-  snprintf(text, sizeof text, "%f", value);
+  snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
 }
 
@@ -159,8 +160,8 @@ bool RotctlSession::Execute(const RotctlRequest& request, Clock::time_point now)
       if (!rotator.Available()) {
         code = RotctlReply::kIoError;
       } else if (rotator.Position(bearing)) {
-        reply.Value("Azimuth", Degrees(bearing));
-        reply.Value("Elevation", Degrees(0));
+        reply.Value("Azimuth", Degrees(bearing, 2));  // rotctld's precision
+        reply.Value("Elevation", Degrees(0, 2));
       } else if (!rotator.HasFeedback()) {
         code = RotctlReply::kNotAvailable;  // a DCU-1 not yet turned: no bearing to tell
       } else if (!waiting) {
@@ -215,10 +216,14 @@ bool RotctlSession::Command(const RotctlRequest& request, int& code, Clock::time
     waiting = false;
     return true;
   }
+  // Any elevation is taken: it has nowhere to go. An azimuth no whole turn
+  // brings into the rotator's range is refused, as rotctld refuses one out
+  // of its range.
   double azimuth = 0, elevation = 0;
+  int bearing = 0;
   if (request.action == RotctlAction::SetPos &&
       (request.missingArgs || !ReadDegrees(request.args[0], azimuth) ||
-       !ReadDegrees(request.args[1], elevation))) {
+       !ReadDegrees(request.args[1], elevation) || !rotator.Bearing(azimuth, bearing))) {
     code = RotctlReply::kInvalidParameter;
     return true;
   }
@@ -229,10 +234,7 @@ bool RotctlSession::Command(const RotctlRequest& request, int& code, Clock::time
   if (request.action == RotctlAction::Stop) {
     ticket = rotator.Halt();
   } else {
-    // -90 and 270 are the same bearing. The elevation has nowhere to go.
-    azimuth = std::fmod(azimuth, 360.0);
-    if (azimuth < 0) azimuth += 360;
-    ticket = rotator.Turn(azimuth);
+    ticket = rotator.Turn(bearing);
     if (ticket == 0) return true;  // the same target again: nothing to send
   }
   waiting = true;
@@ -243,19 +245,20 @@ bool RotctlSession::Command(const RotctlRequest& request, int& code, Clock::time
 void RotctlSession::DumpState(const RotctlRequest& request, RotctlReply& reply) {
   // rotctl -m 2 reads the protocol version, the model and key=value lines
   // up to "done", and checks set_pos arguments against the limits.
+  const double minAz = rotator.Setup().minAz, maxAz = rotator.Setup().maxAz;
   if (request.extended) {
     reply.Value("rotctld Protocol Ver", "1");
     reply.Value("Rotor Model", std::to_string(kReportedModel));
-    reply.Value("Minimum Azimuth", Degrees(kMinAz));
-    reply.Value("Maximum Azimuth", Degrees(kMaxAz));
+    reply.Value("Minimum Azimuth", Degrees(minAz));
+    reply.Value("Maximum Azimuth", Degrees(maxAz));
     reply.Value("Minimum Elevation", Degrees(kMinEl));
     reply.Value("Maximum Elevation", Degrees(kMaxEl));
     reply.Value("South Zero", "0");
   } else {
     reply.Record("1");
     reply.Record(std::to_string(kReportedModel));
-    reply.Record("min_az=" + Degrees(kMinAz));
-    reply.Record("max_az=" + Degrees(kMaxAz));
+    reply.Record("min_az=" + Degrees(minAz));
+    reply.Record("max_az=" + Degrees(maxAz));
     reply.Record("min_el=" + Degrees(kMinEl));
     reply.Record("max_el=" + Degrees(kMaxEl));
     reply.Record("south_zero=0");
@@ -265,6 +268,7 @@ void RotctlSession::DumpState(const RotctlRequest& request, RotctlReply& reply) 
 }
 
 void RotctlSession::DumpCaps(RotctlReply& reply) {
+  const double minAz = rotator.Setup().minAz, maxAz = rotator.Setup().maxAz;
   char limits[64];
   reply.Record("Caps dump for model:\t" + std::to_string(kReportedModel));
   reply.Record("Model name:\t\t" + rotator.Description());
@@ -273,9 +277,9 @@ void RotctlSession::DumpCaps(RotctlReply& reply) {
   reply.Record("Backend status:\t\tStable");
   reply.Record("Rot type:\t\tAzimuth");
   reply.Record("Port type:\t\tNetwork link");
-  snprintf(limits, sizeof limits, "Min Azimuth:\t\t%.2f", kMinAz);
+  snprintf(limits, sizeof limits, "Min Azimuth:\t\t%.2f", minAz);
   reply.Record(limits);
-  snprintf(limits, sizeof limits, "Max Azimuth:\t\t%.2f", kMaxAz);
+  snprintf(limits, sizeof limits, "Max Azimuth:\t\t%.2f", maxAz);
   reply.Record(limits);
   snprintf(limits, sizeof limits, "Min Elevation:\t\t%.2f", kMinEl);
   reply.Record(limits);

@@ -1,7 +1,7 @@
 // One rotctld client connected to a rotator's port: reads its command
 // lines, carries them out on the rotator and writes the answers, in order.
 // A get_pos that arrives before the daemon has reported a position since the
-// rotator was configured waits (up to 2.5 s) for one, and a turn or stop
+// rotator was configured waits (up to 0.8 s) for one, and a turn or stop
 // waits until it has been handed to the daemon, holding back the commands
 // behind it, the way rotctld holds a client while it talks to the box.
 //
