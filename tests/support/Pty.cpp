@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,26 +10,12 @@
 #include <thread>
 
 #include "tests/support/Time.h"
+#include "tools/pty/OpenPty.h"
 
 namespace testing_support {
 
 Pty::Pty() {
-  master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0) return;
-  if (grantpt(master) != 0 || unlockpt(master) != 0) {
-    close(master);
-    master = -1;
-    return;
-  }
-  const char* name = ptsname(master);
-  if (!name) {
-    close(master);
-    master = -1;
-    return;
-  }
-  slavePath = name;
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-  fcntl(master, F_SETFD, FD_CLOEXEC);
+  master = zeva::OpenPtyMaster(slavePath);
 }
 
 Pty::~Pty() { Vanish(); }
