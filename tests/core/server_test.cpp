@@ -28,8 +28,8 @@ class ServerTest : public ControllerFixture {
     ASSERT_TRUE(c.Command("VERSION"));
     ASSERT_TRUE(c.WaitForLine("VERSION 2.0.1", 3000));
   }
-  // Configures a quiet Yaesu (one poll a minute) whose device settings are
-  // distinctive, so that their return shows the rotator is gone.
+  // A quiet Yaesu on a device with distinctive settings, whose return shows
+  // that the rotator is gone.
   void Configure(TcpClient& c, int id, Pty& box) {
     struct termios own;
     ASSERT_TRUE(box.SlaveSettings(&own));
@@ -39,8 +39,7 @@ class ServerTest : public ControllerFixture {
   }
   static bool Released(const Pty& box) {
     struct termios now;
-    return box.SlaveSettings(&now) && SameSettings(now, DistinctiveSettings(now)) &&
-           (now.c_lflag & ICANON);
+    return box.SlaveSettings(&now) && SameSettings(now, DistinctiveSettings(now));
   }
 };
 
@@ -59,8 +58,7 @@ TEST_F(ServerTest, LinesEndAtTheCarriageReturnAndALineFeedBeforeItIsDropped) {
     Sync(client);
     EXPECT_EQ(log.NewOut(), c.logged);
   }
-  // A line cut into segments is handled once, when complete.
-  for (const char* part : {"ROT", "ATE 1 ", "90\r"}) {
+  for (const char* part : {"ROT", "ATE 1 ", "90\r"}) {  // one line in segments
     ASSERT_TRUE(client.Send(part));
     SleepMs(30);
   }
@@ -91,20 +89,16 @@ TEST_F(ServerTest, DirectionLinesAreSentOnChangeZeroPaddedWithOneCarriageReturn)
 }
 
 TEST_F(ServerTest, WritesFromTwoThreadsReachTheClientAsWholeLines) {
-  auto writer = [](int who) {
-    for (int i = 0; i < 200; ++i)
-      g_controller->TcpWrite(std::to_string(who) + " " + std::to_string(1000 + i) + "\r");
+  auto writer = [](char who) {
+    for (int i = 0; i < 200; ++i) g_controller->TcpWrite(std::string(30, who) + "\r");
   };
-  std::thread a(writer, 1), b(writer, 2);
-  a.join();
-  b.join();
-  int next[3] = {1000, 1000, 1000};
+  std::thread a(writer, 'a'), b(writer, 'b');
   for (int n = 0; n < 400; ++n) {
     std::string line = client.ReadLine(3000);
-    ASSERT_EQ(line.size(), 6u) << line;
-    int who = line[0] == '2' ? 2 : 1;
-    EXPECT_EQ(line, std::to_string(who) + " " + std::to_string(next[who]++));
+    ASSERT_EQ(line, std::string(30, line[0]));
   }
+  a.join();
+  b.join();
 }
 
 // The replaced client is not "lost": its rotators stay, and text it never
@@ -131,14 +125,12 @@ TEST_F(ServerTest, LostClientTakesItsRotatorsWithIt) {
     boxes.emplace_back(new Pty());
     Configure(client, i, *boxes.back());
   }
-  auto start = Clock::now();
   client.Close();
   EXPECT_TRUE(WaitUntil([&] {
     for (auto& box : boxes)
       if (!Released(*box)) return false;
     return true;
-  }, 5000));
-  EXPECT_LT(MsSince(start), 1000);
+  }, 1000));
   TcpClient next;
   ASSERT_TRUE(Connect(next));
   ASSERT_TRUE(next.Command("ROTATE 1 90"));

@@ -68,33 +68,24 @@ const std::vector<Model>& Models() {
   return models;
 }
 
-std::string Visible(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    char cell[8];
-    snprintf(cell, sizeof cell, c >= 0x20 && c < 0x7f ? "%c" : "<%02X>", c);
-    out += cell;
-  }
-  return out;
-}
-
 TEST(Drivers, EachSendsItsConfigureRotateStopAndReleaseBytes) {
   LogCapture log;
   for (const Model& m : Models()) {
     SCOPED_TRACE(m.number);
     Pty box;
+    auto read = [&](const std::string& due) { return box.Read(due.empty() ? 50 : 2000, due.size()); };
     std::unique_ptr<Rotator> rotator = RotatorMgr::Create(m.number);
     ASSERT_TRUE(rotator->Initialize(1, box.SlavePath(), m.number, 0));
-    EXPECT_EQ(Visible(box.Read(m.init.empty() ? 50 : 2000, m.init.size())), Visible(m.init));
+    EXPECT_EQ(read(m.init), m.init);
     for (const auto& turn : m.turns) {
       rotator->Rotate(turn.first);
-      EXPECT_EQ(Visible(box.Read(2000, turn.second.size())), Visible(turn.second));
+      EXPECT_EQ(read(turn.second), turn.second);
     }
     rotator->Stop();
-    EXPECT_EQ(Visible(box.Read(m.stop.empty() ? 50 : 2000, m.stop.size())), Visible(m.stop));
-    EXPECT_EQ(Visible(box.Read(250)), "") << "nothing else: no poll, no second execute";
+    EXPECT_EQ(read(m.stop), m.stop);
+    EXPECT_EQ(box.Read(250), "") << "nothing else: no poll, no second execute";
     rotator.reset();
-    EXPECT_EQ(Visible(box.Read(m.release.empty() ? 50 : 2000)), Visible(m.release));
+    EXPECT_EQ(read(m.release), m.release);
   }
   EXPECT_EQ(log.CountOut("Sending -5 to RC2800PX"), 1u);
   // A DCU-1 gets one execute for two turns within 200 ms.
@@ -126,20 +117,20 @@ TEST(Drivers, EachPollsAtItsPeriod) {
     SCOPED_TRACE(m.number);
     std::string sent = boxes[i]->Read(0).substr(m.init.size());
     if (m.poll.empty() || m.fixedPollMs) {
-      EXPECT_EQ(Visible(sent), "");
+      EXPECT_EQ(sent, "");
     } else {
       size_t polls = sent.size() / m.poll.size();
       EXPECT_GE(polls, 5u);
       EXPECT_LE(polls, 11u);
       std::string expected;
       for (size_t p = 0; p < polls; ++p) expected += m.poll;
-      EXPECT_EQ(Visible(sent), Visible(expected));
+      EXPECT_EQ(sent, expected);
     }
   }
   for (size_t i = 0; i < boxes.size(); ++i) {
     const Model& m = Models()[i];
     if (!m.fixedPollMs) continue;
-    EXPECT_EQ(Visible(boxes[i]->Read(6000, m.poll.size())), Visible(m.poll)) << m.number;
+    EXPECT_EQ(boxes[i]->Read(6000, m.poll.size()), m.poll) << m.number;
     EXPECT_GE(MsSince(start), m.fixedPollMs - 50);
   }
 }
@@ -256,12 +247,12 @@ const Reply kReplies[] = {
 
 TEST(Drivers, ReplyParsersReadWhatTheBoxesSend) {
   for (const Reply& r : kReplies) {
-    SCOPED_TRACE(std::to_string(r.model) + ": " + Visible(r.bytes));
+    SCOPED_TRACE(std::to_string(r.model) + ": " + ::testing::PrintToString(r.bytes));
     LogCapture log;
     std::unique_ptr<Parser> parser = MakeParser(r.model);
     parser->Feed(r.bytes);
     EXPECT_EQ(parser->Bearing(), r.bearing);
-    EXPECT_EQ(Visible(log.Out()), Visible(Expected(r.log)));
+    EXPECT_EQ(log.Out(), Expected(r.log));
   }
 }
 

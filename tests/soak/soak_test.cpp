@@ -3,6 +3,7 @@
 // and misbehaving boxes, each ending with a stop signal that must end the
 // daemon with status 0 within two seconds, every device restored. Each run
 // is bounded in count and time and prints what it measured.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -27,23 +28,21 @@ using namespace testing_support;
 
 // Open descriptors, threads and resident memory of a process, from /proc.
 struct Stats {
-  int fds = -1, threads = -1;
-  long rssKb = -1;
+  long fds = 0, threads = -1, rssKb = -1;
   bool Read(pid_t pid) {
     const std::string base = "/proc/" + std::to_string(pid);
     std::ifstream status(base + "/status");
     for (std::string line; std::getline(status, line);) {
-      if (line.rfind("Threads:", 0) == 0) threads = std::stoi(line.substr(8));
+      if (line.rfind("Threads:", 0) == 0) threads = std::stol(line.substr(8));
       if (line.rfind("VmRSS:", 0) == 0) rssKb = std::stol(line.substr(6));
     }
-    std::string output;
-    fds = ChildProcess::Run({"ls", base + "/fd"}, 5000, output) == 0
-              ? static_cast<int>(std::count(output.begin(), output.end(), '\n')) : -1;
-    return threads >= 0 && fds >= 0;
+    DIR* dir = opendir((base + "/fd").c_str());
+    for (fds = 0; dir && readdir(dir);) ++fds;
+    if (dir) closedir(dir);
+    return threads >= 0 && dir;
   }
-  std::string Describe() const {
-    return std::to_string(fds) + " fds, " + std::to_string(threads) + " threads, " +
-           std::to_string(rssKb) + " kB";
+  void Print(const char* when) const {
+    printf("[ figures  ] %s: %ld fds, %ld threads, %ld kB\n", when, fds, threads, rssKb);
   }
 };
 
@@ -97,11 +96,10 @@ Box::Behaviour Yaesu() {
   };
 }
 
-bool EndsWithRelease(Box& box) {
-  return WaitUntil([&] {
-    std::string got = box.Received();
-    return got.size() >= 2 && got.compare(got.size() - 2, 2, "N\r") == 0;
-  }, 2000);
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
 }
 
 class SoakTest : public ::testing::Test {
@@ -116,18 +114,12 @@ class SoakTest : public ::testing::Test {
     ASSERT_TRUE(daemon.Signal(sig));
     EXPECT_EQ(daemon.Wait(2000), 0) << daemon.Stderr();
     printf("[ figures  ] stop on signal %d: %ld ms\n", sig, MsSince(start));
-    EXPECT_TRUE(!pa || EndsWithRelease(*pa));
+    EXPECT_TRUE(!pa || WaitUntil([&] { return Count(pa->Received(), "N\r") == 1; }, 2000));
     for (Box* box : boxes) EXPECT_TRUE(box->Restored()) << box->Path();
   }
   bool Configure(TcpClient& c, int id, Box& box, int model, int pollMs) {
     return c.Command("CONFIGURE " + std::to_string(id) + " " + box.Path() + " " +
                      std::to_string(model) + " " + std::to_string(pollMs));
-  }
-  void ExpectServing() {
-    TcpClient probe;
-    ASSERT_TRUE(probe.Connect());
-    ASSERT_TRUE(probe.Command("VERSION"));
-    EXPECT_EQ(probe.ReadLine(5000), "VERSION 2.0.1");
   }
 
   Daemon daemon;
@@ -153,24 +145,20 @@ TEST_F(SoakTest, ThousandConnectConfigureDisconnectCyclesLeakNothing) {
   printf("[ figures  ] 1000 cycles of 4 rotators in %ld ms\n", MsSince(start));
   SleepMs(300);
   ASSERT_TRUE(after.Read(daemon.Pid()));
-  printf("[ figures  ] before: %s\n[ figures  ] after:  %s\n", before.Describe().c_str(),
-         after.Describe().c_str());
+  before.Print("before");
+  after.Print("after");
   EXPECT_EQ(after.fds, before.fds);
   EXPECT_EQ(after.threads, before.threads);
 #ifndef ZEVA_SANITIZED  // sanitizers keep growing bookkeeping of their own
   EXPECT_LT(after.rssKb - before.rssKb, 2048) << "resident memory grew";
 #endif
-  for (auto& box : boxes) {
-    std::string got = box->Received();
-    size_t releases = 0;
-    for (size_t at = got.find("N\r"); at != std::string::npos; at = got.find("N\r", at + 2))
-      ++releases;
-    EXPECT_GE(releases, 1000u);
-  }
+  for (auto& box : boxes) EXPECT_GE(Count(box->Received(), "N\r"), 1000u);
   StopAndCheck(SIGTERM, {boxes[0].get(), boxes[1].get(), boxes[2].get(), boxes[3].get()});
 }
 
-TEST_F(SoakTest, CommandFloodWhileBoxesReply) {
+// A flood of commands while the boxes reply, then the client vanishes with a
+// reset while bearings are being written to it, then 300 quick take-overs.
+TEST_F(SoakTest, CommandFloodVanishingClientAndRapidTakeOvers) {
   Box yaesu(Yaesu());
   Box pa([](Pty& pty, const std::string& in) {
     if (in.find("U\r") != std::string::npos) pty.Send("A xx123 yy4 z\r");
@@ -178,8 +166,7 @@ TEST_F(SoakTest, CommandFloodWhileBoxesReply) {
   ASSERT_TRUE(Configure(client, 1, yaesu, 4, 10));
   ASSERT_TRUE(Configure(client, 2, pa, 8, 0));
   std::string burst;
-  for (int i = 0; i < 100; ++i)
-    burst += "ROTATE 1 " + std::to_string(i) + "\rSTOP 2\rVERSION\rBOGUS\r";
+  for (int i = 0; i < 100; ++i) burst += "ROTATE 1 " + std::to_string(i) + "\rSTOP 2\rVERSION\rBOGUS\r";
   std::atomic<bool> reading{true};
   std::thread drain([&] { while (reading) client.ReadAll(50); });
   auto start = Clock::now();
@@ -188,7 +175,18 @@ TEST_F(SoakTest, CommandFloodWhileBoxesReply) {
   reading = false;
   drain.join();
   printf("[ figures  ] flooded %zu commands in %ld ms\n", sent / burst.size() * 400, MsSince(start));
-  ExpectServing();
+  struct linger hard = {1, 0};  // a reset instead of an orderly close
+  setsockopt(client.Fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  client.Close();
+  start = Clock::now();
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE(client.Connect());
+    if (i % 10 == 0) client.Command("VERSION");
+    SleepMs(3);
+  }
+  printf("[ figures  ] 300 take-overs in %ld ms\n", MsSince(start));
+  ASSERT_TRUE(client.Command("VERSION"));
+  EXPECT_TRUE(client.WaitForLine("VERSION 2.0.1", 5000));
   StopAndCheck(SIGINT, {&yaesu, &pa}, &pa);
 }
 
@@ -199,47 +197,18 @@ TEST_F(SoakTest, HundredMegabytesWithoutCarriageReturn) {
   ASSERT_TRUE(client.Send("\rVERSION\r"));
   EXPECT_EQ(client.ReadLine(30000), "VERSION 2.0.1");
   Stats stats;
-  if (stats.Read(daemon.Pid())) {
-    printf("[ figures  ] 100 MB line in %ld ms; daemon now %s\n", MsSince(start),
-           stats.Describe().c_str());
+  printf("[ figures  ] 100 MB line in %ld ms\n", MsSince(start));
 #ifndef ZEVA_SANITIZED
-    EXPECT_LT(stats.rssKb, 64 * 1024);
+  EXPECT_TRUE(!stats.Read(daemon.Pid()) || stats.rssKb < 64 * 1024) << stats.rssKb;
 #endif
-  }
   EXPECT_EQ(daemon.CountStdout("Discarding client text"), 1u);
   StopAndCheck(SIGTERM, {});
-}
-
-TEST_F(SoakTest, ClientVanishingDuringWritesAndRapidTakeOvers) {
-  auto spew = [](Pty& pty, const std::string&) {
-    static thread_local int bearing = 0;
-    pty.Send("AZ=" + std::to_string(bearing++ % 360) + "\r");
-  };
-  Box a(spew), b(spew);
-  ASSERT_TRUE(Configure(client, 1, a, 4, 0));
-  ASSERT_TRUE(Configure(client, 2, b, 4, 0));
-  client.ReadLine(5000);
-  struct linger hard = {1, 0};  // a reset instead of an orderly close
-  setsockopt(client.Fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-  client.Close();
-  auto start = Clock::now();
-  for (int i = 0; i < 300; ++i) {
-    TcpClient next;
-    ASSERT_TRUE(next.Connect());
-    if (i % 10 == 0) next.Command("VERSION");
-    SleepMs(3);
-  }
-  printf("[ figures  ] 300 take-overs in %ld ms\n", MsSince(start));
-  ExpectServing();
-  StopAndCheck(SIGTERM, {&a, &b});
 }
 
 TEST_F(SoakTest, MisbehavingBoxesThenANewDeviceWorks) {
   std::mt19937 random(42);
   Box garbage([&random](Pty& pty, const std::string&) {
-    std::string noise(16, '\0');
-    for (char& c : noise) c = static_cast<char>(random());
-    pty.Send(noise);
+    pty.Send(std::string(16, static_cast<char>(random())));
   });
   Box silent;
   Box split([](Pty& pty, const std::string& in) {

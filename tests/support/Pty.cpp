@@ -14,9 +14,7 @@
 
 namespace testing_support {
 
-Pty::Pty() {
-  master = zeva::OpenPtyMaster(slavePath);
-}
+Pty::Pty() : master(zeva::OpenPtyMaster(slavePath)) {}
 
 Pty::~Pty() { Vanish(); }
 
@@ -76,24 +74,17 @@ std::string Pty::ReadUntil(const std::string& suffix, int timeoutMs) {
   return out;
 }
 
-void Pty::Drain(int quietMs) {
-  while (!Read(quietMs).empty()) {
-  }
-}
-
 bool Pty::SlaveSettings(struct termios* settings) const {
   int fd = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
-  if (fd < 0) return false;
-  bool ok = tcgetattr(fd, settings) == 0;
-  close(fd);
+  bool ok = fd >= 0 && tcgetattr(fd, settings) == 0;
+  if (fd >= 0) close(fd);
   return ok;
 }
 
 bool Pty::SetSlaveSettings(const struct termios& settings) const {
   int fd = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
-  if (fd < 0) return false;
-  bool ok = tcsetattr(fd, TCSANOW, &settings) == 0;
-  close(fd);
+  bool ok = fd >= 0 && tcsetattr(fd, TCSANOW, &settings) == 0;
+  if (fd >= 0) close(fd);
   return ok;
 }
 

@@ -26,8 +26,6 @@ class Pty {
   std::string Read(int timeoutMs, size_t want = 0);
   // Reads until the text read so far ends with `suffix` or the time is up.
   std::string ReadUntil(const std::string& suffix, int timeoutMs);
-  // Discards whatever is waiting.
-  void Drain(int quietMs = 50);
 
   // The slave's current terminal settings (read by opening the slave).
   bool SlaveSettings(struct termios* settings) const;
@@ -38,8 +36,8 @@ class Pty {
   void Vanish();
 
  private:
-  int master = -1;
   std::string slavePath;
+  int master = -1;
 };
 
 }  // namespace testing_support

@@ -35,6 +35,7 @@ class TcpClient {
   int Fd() const { return fd; }
 
  private:
+  bool Receive(int timeoutMs);
   int fd = -1;
   std::string pending;
 };
