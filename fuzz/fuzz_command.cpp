@@ -9,7 +9,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>

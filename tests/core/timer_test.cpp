@@ -39,12 +39,12 @@ TEST_F(TimerTest, OneShotFiresOnceAndRepeatingAgainAndAgain) {
 
 TEST_F(TimerTest, ZeroOrNegativeIntervalNeverCallsAndCanBeReArmed) {
   RotatorTimer timer(Record());
-  timer.Start(0, true);
   timer.Start(-5, false);
-  SleepMs(200);
-  EXPECT_EQ(calls.Size(), 0u);
+  timer.Start(0, true);
+  SleepMs(100);
   timer.Start(50, true);
-  EXPECT_TRUE(calls.WaitForSize(1, 3000));
+  ASSERT_TRUE(calls.WaitForSize(1, 3000));
+  EXPECT_GE(calls.Values()[0], 145);
 }
 
 TEST_F(TimerTest, StartDuringAWaitKeepsItsDeadlineAndSetsTheNextInterval) {

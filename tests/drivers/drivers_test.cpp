@@ -1,8 +1,7 @@
-// The seven controller drivers, one table of what each sends and one of what
-// each reply parser makes of the bytes it reads, and the emulated boxes of
-// zeva-boxsim checked against both: each box must take the bytes its driver
-// sends and answer in the form its driver's parser reads. The drivers run
-// on pseudo-terminals without a controller; their parsers are fed directly.
+// The seven drivers: a table of what each sends, one of what each reply
+// parser makes of the bytes it reads, and the emulated boxes checked against
+// both (each must take its driver's bytes and answer in the form its
+// driver's parser reads). No controller, hence no port.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -35,40 +34,39 @@ std::string Spid(const std::string& digits, char command) {
 
 struct Model {
   int number;
-  std::string init;   // what configuration sends
-  std::string poll;   // one status request ("": never polled)
-  int fixedPollMs;    // polled at this period whatever CONFIGURE says; 0: as configured
-  std::string stop;   // what STOP sends
-  std::string release;  // what goes out when the rotator is destroyed
+  speed_t speed;
+  std::string init, poll;  // sent at configuration; one status request
+  int fixedPollMs;         // the poll period whatever CONFIGURE says (0: none)
+  std::string stop, release;  // sent on STOP; when the rotator is destroyed
   std::vector<std::pair<int, std::string>> turns;  // ROTATE bearing, bytes sent
 };
 
 const std::vector<Model>& Models() {
   static const std::vector<Model> models = {
-      {1, "", "", 0, "", "",
+      {1, B4800, "", "", 0, "", "",
        {{90, "AP1090;AM1;"}, {300, "AP1300;AM1;"}, {-5, "AP1-05;AM1;"},
         {INT_MIN, "AP1-2147483648;AM1;"}}},
-      {2, "", "AI1;", 0, ";", "",
+      {2, B4800, "", "AI1;", 0, ";", "",
        {{90, "AP1090;AM1;"}, {300, "AP1300;AM1;"}, {7, "AP1007;AM1;"},
         {-5, "AP1-05;AM1;"}, {1000, "AP11000;AM1;"}}},
-      {4, "", "C\r", 0, "S\r", "",
+      {4, B9600, "", "C\r", 0, "S\r", "",
        {{90, "M090\r"}, {300, "M300\r"}, {-5, "M-05\r"}, {INT_MIN, "M-2147483648\r"}}},
-      {5, "", Spid("\0\0\0"s, 0x1F), 0, Spid("\0\0\0"s, 0x0F), "",
+      {5, B1200, "", Spid("\0\0\0"s, 0x1F), 0, Spid("\0\0\0"s, 0x0F), "",
        {{90, Spid("450", 0x2F)}, {300, Spid("660", 0x2F)}, {-360, Spid("000", 0x2F)},
         {639, Spid("999", 0x2F)}, {640, Spid(":00", 0x2F)},
         {INT_MIN, Spid(" ((", 0x2F)}}},  // bearing + 360 wraps; low bytes kept
-      {8, "U\r", "U\r", 5000, "S\r", "N\r",
+      {8, B9600, "U\r", "U\r", 5000, "S\r", "N\r",
        {{90, "090\r"}, {300, "300\r"}, {-5, "-05\r"}, {1000, "1000\r"}}},
-      {9, "\r", "", 0, "S\r", "",
+      {9, B9600, "\r", "", 0, "S\r", "",
        {{90, "A90\r"}, {300, "A300\r"}, {7, "A7\r"}, {-5, "A-5\r"}}},
-      {12, "\x02" "AM\r\x02" "A?\r", "\x02" "AM\r", 5000, "\x02" "AG977\r", "",
+      {12, B9600, "\x02" "AM\r\x02" "A?\r", "\x02" "AM\r", 5000, "\x02" "AG977\r", "",
        {{90, "\x02" "AG090\r"}, {300, "\x02" "AG300\r"}, {-5, "\x02" "AG-05\r"},
         {1234, "\x02" "AG1234"}, {-100, "\x02" "AG-100"}}},  // cut to 7 bytes
   };
   return models;
 }
 
-TEST(Drivers, EachSendsItsConfigureRotateStopAndReleaseBytes) {
+TEST(Drivers, EachOpensItsSpeedAndSendsItsConfigureRotateStopAndReleaseBytes) {
   LogCapture log;
   for (const Model& m : Models()) {
     SCOPED_TRACE(m.number);
@@ -76,6 +74,8 @@ TEST(Drivers, EachSendsItsConfigureRotateStopAndReleaseBytes) {
     auto read = [&](const std::string& due) { return box.Read(due.empty() ? 50 : 2000, due.size()); };
     std::unique_ptr<Rotator> rotator = RotatorMgr::Create(m.number);
     ASSERT_TRUE(rotator->Initialize(1, box.SlavePath(), m.number, 0));
+    struct termios t;
+    EXPECT_TRUE(box.SlaveSettings(&t) && cfgetospeed(&t) == m.speed);
     EXPECT_EQ(read(m.init), m.init);
     for (const auto& turn : m.turns) {
       rotator->Rotate(turn.first);
@@ -119,12 +119,11 @@ TEST(Drivers, EachPollsAtItsPeriod) {
     if (m.poll.empty() || m.fixedPollMs) {
       EXPECT_EQ(sent, "");
     } else {
-      size_t polls = sent.size() / m.poll.size();
-      EXPECT_GE(polls, 5u);
-      EXPECT_LE(polls, 11u);
-      std::string expected;
-      for (size_t p = 0; p < polls; ++p) expected += m.poll;
-      EXPECT_EQ(sent, expected);
+      std::string polls;
+      while (polls.size() < sent.size()) polls += m.poll;
+      EXPECT_EQ(sent, polls);
+      EXPECT_GE(sent.size(), 5 * m.poll.size());
+      EXPECT_LE(sent.size(), 11 * m.poll.size());
     }
   }
   for (size_t i = 0; i < boxes.size(); ++i) {
@@ -149,9 +148,7 @@ struct Parser {
 template <class Driver>
 struct ParserOf : Driver, Parser {
   ParserOf() { this->port = kPort; }
-  void Feed(const std::string& bytes) override {
-    for (char c : bytes) this->DoSerial(c);
-  }
+  void Feed(const std::string& bytes) override { for (char c : bytes) this->DoSerial(c); }
   int Bearing() const override { return this->lastDirection; }
 };
 
@@ -198,7 +195,6 @@ const Reply kReplies[] = {
     {2, ";045", 45, ""},
     {2, ";04", kNone, ""},
     {2, ";45;", 45, ""},
-    {2, "7;", 7, ""},
     {2, ";1234;", 4, ""},  // the third digit reports, the fourth starts anew
     {2, ";;;", kNone, ""},
     {2, ";12\r5;", 5, "B\r|"},
@@ -213,7 +209,6 @@ const Reply kReplies[] = {
     {4, "AZ=12 x\r7\r", 7, "B |Bx|"},
     {4, "AZ=99999999999999\rAZ=045\r", 45, ""},
     {5, "W450 ", 90, ""},
-    {5, "W719 ", 359, ""},
     {5, "W999 ", 279, ""},
     {5, "W450", kNone, ""},
     {5, "W450\r", kNone, "BW450|"},
@@ -223,7 +218,6 @@ const Reply kReplies[] = {
     {8, "A xx123 yy4 z\r", 123, "S4|"},
     {8, "A 99123 --4 z\rA -+45 ab6 z\rA xx46 yy6 z\r", 46, "S4|S6|"},
     {8, "A xx7.5 yy0  \r", 7, ""},  // empty fourth field; speed 0 is no news
-    {8, "A xx-5 yy4 z\r", -5, "S4|"},
     {8, "A xx123 yy4\rB xx123 yy4 z\rA xx yy4 z\rA xx123 yy z\r", kNone, "B|B|B|B|"},
     {8, "A xx200 yy4 z\r\r", 200, "S4|B|"},
     {9, "A=123 S=4 x\r", 123, "S4|"},
@@ -239,7 +233,6 @@ const Reply kReplies[] = {
     {9, "A=123 S=4 x\nx\nxxxxxxxx\r", 123, "S4|"},
     {9, k20 + "YA=050 S=7 x\r", 50, "B" + k20 + "Y|S7|"},
     {12, "\x02" "A,?,123,R\r\n", 123, ""},
-    {12, "\x02" "A,?,45.7,R\r", 45, ""},
     {12, "\x02" "A,?, -12,R,more\r", -12, ""},
     {12, "\x02" "A,?,123\r\x02" "A,?\r", kNone, "B|B|"},
     {12, "\x02" "A,M,123,R\r\x02" "A,??,123,R\r\r", kNone, ""},

@@ -31,9 +31,8 @@ class EmulatorTest : public ::testing::Test {
   void TearDown() override {
     ASSERT_TRUE(daemon.Signal(SIGTERM));
     EXPECT_EQ(daemon.Wait(2000), 0) << "no exit with status 0 within 2 s of SIGTERM";
-    if (HasFailure()) std::cout << daemon.Stdout() << daemon.Stderr();
-    for (auto& box : boxes)
-      if (HasFailure()) std::cout << "--- box\n" << box->Stderr();
+    for (size_t i = 0; HasFailure() && i <= boxes.size(); ++i)
+      std::cout << (i ? boxes[i - 1]->Stderr() : daemon.Stdout() + daemon.Stderr()) << "---\n";
   }
 
   // Starts zeva-boxsim and configures rotator `id` on its device.

@@ -108,14 +108,6 @@ int ChildProcess::Wait(int timeoutMs) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
 }
 
-int ChildProcess::Stop(int graceMs) {
-  if (pid <= 0) return -3;
-  kill(pid, SIGTERM);
-  int status = Wait(graceMs);
-  Kill();
-  return status;
-}
-
 bool ChildProcess::Ended() const {
   siginfo_t info;
   memset(&info, 0, sizeof info);

@@ -1,6 +1,5 @@
-// Small helpers the unit tests share: a recorder of values handed over by
-// callbacks on other threads, this process's thread count, and terminal
-// settings to tell the serial link's from a device's own.
+// What the unit tests share: a recorder of values from callbacks on other
+// threads, this process's thread count, and terminal settings.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,7 +26,6 @@ class Recorder {
     return values;
   }
   size_t Size() const { return Values().size(); }
-  // Waits until at least n values are in.
   bool WaitForSize(size_t n, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
@@ -46,15 +44,13 @@ inline int ThreadCount() {
   return static_cast<int>(::testing::internal::GetThreadCount());
 }
 
-// Waits for the thread count to come back to `baseline` (a joined thread may
-// linger in the count for a moment).
+// A joined thread may linger in the count for a moment.
 inline bool ThreadsBackTo(int baseline, int timeoutMs = 2000) {
   return WaitUntil([&] { return ThreadCount() == baseline; }, timeoutMs);
 }
 
-// Settings unlike anything the serial link sets, for checking that it
-// replaces a device's settings and writes them back. (A Linux pty keeps CS8
-// and CREAD and drops PARENB whatever it is told.)
+// Settings unlike the serial link's, to see it replace them and write them
+// back. (A Linux pty keeps CS8 and CREAD and drops PARENB whatever it is told.)
 inline struct termios DistinctiveSettings(struct termios t) {
   t.c_iflag = ICRNL | IXON | ISTRIP;
   t.c_oflag = OPOST | ONLCR;

@@ -4,20 +4,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <functional>
 
 namespace testing_support {
 
-LogCapture::LogCapture() {
-  Start(out);
-  Start(err);
-}
+LogCapture::LogCapture() { Start(out), Start(err); }
 
 LogCapture::~LogCapture() {
-  Stop(out);
-  Stop(err);
+  Stop(out), Stop(err);
   if (::testing::Test::HasFailure())
     fprintf(stderr, "--- captured standard output ---\n%s\n--- captured standard error ---\n%s\n",
             out.text.c_str(), err.text.c_str());
@@ -94,17 +90,13 @@ bool LogCapture::WaitFor(
 }
 
 size_t LogCapture::CountOut(const std::string& line) const {
-  size_t count = 0;
-  std::string text = Out();
-  for (const std::string& l : Lines(text.substr(0, text.rfind('\n') + 1))) count += l == line;
-  return count;
+  std::vector<std::string> lines = Lines(Out());
+  return std::count(lines.begin(), lines.end(), line);
 }
 
 bool LogCapture::WaitForOut(const std::string& line, int timeoutMs, size_t times) const {
   return WaitFor(out, timeoutMs, [&](const std::vector<std::string>& lines) {
-    size_t count = 0;
-    for (const std::string& l : lines) count += l == line;
-    return count >= times;
+    return std::count(lines.begin(), lines.end(), line) >= static_cast<long>(times);
   });
 }
 

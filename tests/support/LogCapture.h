@@ -1,12 +1,9 @@
-// Captures what the code under test logs in-process: standard output and
-// standard error are redirected, at the descriptor level, into pipes that a
-// reader thread each drains, so lines written by any thread can be read and
-// waited for while the test runs. Capturing lasts from construction to
-// destruction; when the running test has failed by then, what was captured
-// is printed to the real standard error.
-//
-// Reading never flushes a stdio buffer: a line that was written but not
-// flushed is missing, as it would be from the daemon's log.
+// Captures what the code under test logs in-process, from construction to
+// destruction: standard output and error are redirected, at the descriptor
+// level, into pipes that a reader thread each drains, so lines written by any
+// thread can be read and waited for. A failed test prints what was captured.
+// Reading never flushes a stdio buffer: a line written but not flushed is
+// missing, as it would be from the daemon's log.
 #pragma once
 
 #include <condition_variable>
@@ -26,8 +23,7 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  // Everything captured so far, or what was captured since the previous
-  // call of the same function.
+  // Everything so far, or what came since the previous call of the same New.
   std::string Out() const { return Text(out, false); }
   std::string Err() const { return Text(err, false); }
   std::string NewOut() { return Text(out, true); }

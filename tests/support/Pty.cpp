@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -58,18 +57,6 @@ std::string Pty::Read(int timeoutMs, size_t want) {
     // No slave open (EIO / hang-up): wait a little and look again.
     if (left == 0) break;
     if (ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return out;
-}
-
-std::string Pty::ReadUntil(const std::string& suffix, int timeoutMs) {
-  std::string out;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (MsLeft(deadline) > 0) {
-    out += Read(std::min(20, MsLeft(deadline)), 1);
-    if (out.size() >= suffix.size() &&
-        out.compare(out.size() - suffix.size(), suffix.size(), suffix) == 0)
-      break;
   }
   return out;
 }

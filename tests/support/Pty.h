@@ -24,12 +24,9 @@ class Pty {
   // Reads whatever arrives within timeoutMs (returns early once `want`
   // bytes are in, when want > 0).
   std::string Read(int timeoutMs, size_t want = 0);
-  // Reads until the text read so far ends with `suffix` or the time is up.
-  std::string ReadUntil(const std::string& suffix, int timeoutMs);
 
-  // The slave's current terminal settings (read by opening the slave).
+  // The slave's terminal settings, read or set through the slave.
   bool SlaveSettings(struct termios* settings) const;
-  // Sets the slave's settings (for checking that the daemon restores them).
   bool SetSlaveSettings(const struct termios& settings) const;
 
   // The device goes away: the master is closed.

@@ -40,9 +40,7 @@ class TcpClient {
   std::string pending;
 };
 
-// True when nothing else holds the port (a bind would succeed). Callers
-// assert on it with a clear message ("TCP port 13020 is in use by another
-// process").
+// True when nothing else holds the port (a bind would succeed).
 bool PortIsFree(int port = 13020);
 
 }  // namespace testing_support
