@@ -100,14 +100,6 @@ bool LogCapture::WaitForOut(const std::string& line, int timeoutMs, size_t times
   });
 }
 
-bool LogCapture::WaitForErrPrefix(const std::string& prefix, int timeoutMs) const {
-  return WaitFor(err, timeoutMs, [&](const std::vector<std::string>& lines) {
-    for (const std::string& l : lines)
-      if (l.compare(0, prefix.size(), prefix) == 0) return true;
-    return false;
-  });
-}
-
 std::vector<std::string> LogCapture::Lines(const std::string& text) {
   std::vector<std::string> lines;
   for (size_t start = 0; start < text.size();) {

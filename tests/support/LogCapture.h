@@ -33,8 +33,6 @@ class LogCapture {
   size_t CountOut(const std::string& line) const;
   // Waits until `line` has been written as a whole line `times` times.
   bool WaitForOut(const std::string& line, int timeoutMs, size_t times = 1) const;
-  // Waits for a line of standard error that starts with `prefix`.
-  bool WaitForErrPrefix(const std::string& prefix, int timeoutMs) const;
 
   // The lines of `text`; a last line without its line feed is included.
   static std::vector<std::string> Lines(const std::string& text);
