@@ -35,7 +35,7 @@ struct Stats {
       if (line.rfind("VmRSS:", 0) == 0) rssKb = std::stol(line.substr(6));
     }
     DIR* dir = opendir((base + "/fd").c_str());
-    for (fds = 0; dir && readdir(dir);) ++fds;
+    for (struct dirent* entry; dir && (entry = readdir(dir));) fds += entry->d_name[0] != '.';
     if (dir) closedir(dir);
     return threads >= 0 && dir;
   }
