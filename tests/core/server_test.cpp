@@ -4,6 +4,7 @@
 // the command it carries; a VERSION round trip shows that every earlier
 // line has been handled.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "command/RotatorMgr.h"
 #include "rotator/Rotator.h"
 #include "tests/support/ControllerFixture.h"
 #include "tests/support/Helpers.h"
@@ -166,6 +168,26 @@ TEST_F(ServerTest, StopIsQuickReleasesTheRotatorsAndLosesNoClient) {
   EXPECT_TRUE(controller->Start()) << "the port is free again";
   TcpClient next;
   EXPECT_TRUE(Connect(next));
+}
+
+// Every object that owns descriptors (wake pipes, sockets, devices) gives
+// them all back.
+TEST(Descriptors, ServersAndRotatorsCloseEverythingTheyOpen) {
+  auto count = [] {
+    int open = 0;
+    for (int fd = 0; fd < 1024; ++fd) open += fcntl(fd, F_GETFD) != -1;
+    return open;
+  };
+  Pty box;
+  LogCapture log;
+  const int before = count();
+  for (int i = 0; i < 5; ++i) {
+    RotatorController controller;
+    ASSERT_TRUE(controller.Start());
+    std::unique_ptr<Rotator> rotator = RotatorMgr::Create(4);
+    ASSERT_TRUE(rotator->Initialize(1, box.SlavePath(), 4, 1000));
+  }
+  EXPECT_EQ(count(), before);
 }
 
 }  // namespace
