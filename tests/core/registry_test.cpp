@@ -1,6 +1,5 @@
-// The command language and the registry of rotators, driven through
-// RotatorMgr::Parse with real pseudo-terminals as the boxes. No controller
-// exists here: log lines and the bytes the drivers write are what is seen.
+// The command language and the registry, through RotatorMgr::Parse with
+// ptys as the boxes: log lines and the bytes the drivers write are seen.
 #include <gtest/gtest.h>
 
 #include <memory>

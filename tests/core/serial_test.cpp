@@ -1,6 +1,5 @@
-// The serial link against real pseudo-terminals: the settings it puts on the
-// device and writes back, bytes both ways, its failure reports, and how
-// promptly it closes.
+// The serial link on real pseudo-terminals: settings, bytes both ways,
+// failure reports, promptness.
 #include <gtest/gtest.h>
 #include <termios.h>
 

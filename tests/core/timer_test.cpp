@@ -1,5 +1,4 @@
-// The per-rotator timer thread. A timer never fires early (steady clock), so
-// lower bounds are firm; upper bounds allow for a loaded machine.
+// The per-rotator timer: never early (steady clock), so lower bounds are firm.
 #include <gtest/gtest.h>
 
 #include <atomic>

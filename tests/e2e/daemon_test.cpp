@@ -32,12 +32,10 @@ TEST_F(DaemonTest, VersionOptionPrintsTheVersionOnlyAndOtherArgumentsAreIgnored)
   ASSERT_TRUE(version.Start({"--version"}, false));
   EXPECT_EQ(version.Wait(5000), 0);
   EXPECT_EQ(version.Stdout() + version.Stderr(), "2.0.1\n");
-  for (std::vector<std::string> args : {std::vector<std::string>{"--version", "x"}, {"-v"}}) {
-    Daemon other;
-    ASSERT_TRUE(other.Start(args)) << args[0];
-    ASSERT_TRUE(other.Signal(SIGINT));
-    EXPECT_EQ(other.Wait(5000), 0);
-  }
+  Daemon other;  // any other argument is ignored
+  ASSERT_TRUE(other.Start({"--version", "x"}));
+  ASSERT_TRUE(other.Signal(SIGINT));
+  EXPECT_EQ(other.Wait(5000), 0);
 }
 
 // The banner's wiring: printed first, with the version, and followed by the

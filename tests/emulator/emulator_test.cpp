@@ -1,9 +1,7 @@
-// End-to-end runs of the zeva-rotator binary against emulated controller
-// boxes (zeva-boxsim child processes, one pseudo-terminal each): a turn and
-// a stop through the whole chain, and the daemon coping with boxes that send
-// noise, say nothing or are unplugged. (Replies arriving a byte at a time
-// are how every parser is fed at unit level.) Each run ends
-// with SIGTERM, which must end the daemon with status 0 within 2 s.
+// The zeva-rotator binary against zeva-boxsim boxes: a turn and a stop
+// through the whole chain, and boxes that send noise, say nothing or are
+// unplugged. Each run ends with SIGTERM, which must end the daemon with
+// status 0 within 2 s. (Replies a byte at a time: every parser is fed so.)
 #include <gtest/gtest.h>
 #include <signal.h>
 

@@ -38,8 +38,8 @@ class Recorder {
   std::vector<T> values;
 };
 
-// This process's threads, counted the way GoogleTest counts them (procfs on
-// Linux, sysctl on FreeBSD); 0 where the platform offers no count.
+// This process's threads as GoogleTest counts them (procfs on Linux, sysctl
+// on FreeBSD); 0 where the platform offers no count.
 inline int ThreadCount() {
   return static_cast<int>(::testing::internal::GetThreadCount());
 }

@@ -1,6 +1,5 @@
-// A pseudo-terminal standing in for a controller box's serial port. The test
-// keeps the master side: it reads what the daemon writes to the slave device
-// and writes the box's replies. Closing the master makes the device vanish.
+// A pseudo-terminal playing a box's serial port: the test keeps the master,
+// reads what is written to the slave and answers; Vanish() unplugs it.
 #pragma once
 
 #include <termios.h>
