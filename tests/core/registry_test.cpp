@@ -80,6 +80,8 @@ TEST_F(RegistryTest, CleanupAndDestructionDestroyEveryRotator) {
   Configure("1", box, 8);
   Configure("2", box2, 8);
   EXPECT_EQ(box.Read(2000, 2) + box2.Read(2000, 2), "U\rU\r");
+  EXPECT_EQ(Run("STOP 2"), Lines{"Status: " + box2.SlavePath() + " stop"});
+  EXPECT_EQ(box2.Read(2000, 2), "S\r");
   registry->Cleanup();
   EXPECT_EQ(registry->Count(), 0u);
   EXPECT_EQ(box.Read(2000, 2) + box2.Read(2000, 2), "N\rN\r");
