@@ -13,22 +13,19 @@
 #include <cstring>
 
 #include "bench/Clock.h"
+#include "tools/pty/OpenPty.h"
 
 namespace bench {
 
 Box::Box() : replyNs(new std::atomic<int64_t>[360]) {
   for (int i = 0; i < 360; ++i) replyNs[i].store(0);
   memset(&original, 0, sizeof original);
-  int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  int fd = zeva::OpenPtyMaster(path);
   if (fd < 0) return;
-  const char* name = nullptr;
-  if (grantpt(fd) != 0 || unlockpt(fd) != 0 || !(name = ptsname(fd)) ||
-      tcgetattr(fd, &original) != 0) {
+  if (tcgetattr(fd, &original) != 0) {
     close(fd);
     return;
   }
-  path = name;
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   master = fd;
 }
 

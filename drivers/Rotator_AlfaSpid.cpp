@@ -10,8 +10,6 @@ constexpr char kStatus = 0x1F;
 
 Rotator_AlfaSpid::Rotator_AlfaSpid() {
   baudRate = 1200;
-  dataBits = 8;
-  stopBits = 1;
 }
 
 Rotator_AlfaSpid::~Rotator_AlfaSpid() { Release(); }

@@ -11,8 +11,6 @@ constexpr int kFrameLength = 7;  // STX A G, three characters, CR
 
 Rotator_ProsistelD::Rotator_ProsistelD() {
   baudRate = 9600;
-  dataBits = 8;
-  stopBits = 1;
 }
 
 Rotator_ProsistelD::~Rotator_ProsistelD() { Release(); }

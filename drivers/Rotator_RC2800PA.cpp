@@ -10,17 +10,15 @@ constexpr int kPollMs = 5000;
 
 Rotator_RC2800PA::Rotator_RC2800PA() {
   baudRate = 9600;
-  dataBits = 8;
-  stopBits = 1;
 }
 
 Rotator_RC2800PA::~Rotator_RC2800PA() {
-  Write(std::string("N\r"));  // releases the controller while the link is open
+  Write("N\r");  // releases the controller while the link is open
   Release();
 }
 
 bool Rotator_RC2800PA::DoInitialize() {
-  Write(std::string("U\r"));
+  Write("U\r");
   if (timer) timer->Start(kPollMs, false);
   return true;
 }
@@ -28,12 +26,12 @@ bool Rotator_RC2800PA::DoInitialize() {
 void Rotator_RC2800PA::DoRotate(int bearing) {
   char command[16];
   snprintf(command, sizeof command, "%03d\r", bearing);
-  Write(std::string(command));
+  Write(command);
 }
 
-void Rotator_RC2800PA::DoStop() { Write(std::string("S\r")); }
+void Rotator_RC2800PA::DoStop() { Write("S\r"); }
 
-void Rotator_RC2800PA::DoTimer() { Write(std::string("U\r")); }
+void Rotator_RC2800PA::DoTimer() { Write("U\r"); }
 
 // The reply parser: text lines ended by CR, at most 20 bytes (see
 // GatherReplyLine); a CR LF pair ends one line.

@@ -6,25 +6,23 @@
 
 Rotator_RC2800PX::Rotator_RC2800PX() {
   baudRate = 9600;
-  dataBits = 8;
-  stopBits = 1;
 }
 
 Rotator_RC2800PX::~Rotator_RC2800PX() { Release(); }
 
 bool Rotator_RC2800PX::DoInitialize() {
-  Write(std::string("\r"));
+  Write("\r");
   return true;  // the timer stays disarmed: this model is never polled
 }
 
 void Rotator_RC2800PX::DoRotate(int bearing) {
   char command[16];
   snprintf(command, sizeof command, "A%d\r", bearing);
-  Write(std::string(command));
+  Write(command);
   LogMessage("Sending %d to RC2800PX", bearing);
 }
 
-void Rotator_RC2800PX::DoStop() { Write(std::string("S\r")); }
+void Rotator_RC2800PX::DoStop() { Write("S\r"); }
 
 // The reply parser: text lines ended by CR, at most 20 bytes (see
 // GatherReplyLine); a CR LF pair ends one line.

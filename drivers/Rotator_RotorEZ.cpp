@@ -4,8 +4,6 @@
 
 Rotator_RotorEZ::Rotator_RotorEZ() {
   baudRate = 4800;
-  dataBits = 8;
-  stopBits = 1;
 }
 
 Rotator_RotorEZ::~Rotator_RotorEZ() { Release(); }
@@ -18,12 +16,12 @@ bool Rotator_RotorEZ::DoInitialize() {
 void Rotator_RotorEZ::DoRotate(int bearing) {
   char command[32];
   snprintf(command, sizeof command, "AP1%03d;AM1;", bearing);
-  Write(std::string(command));
+  Write(command);
 }
 
-void Rotator_RotorEZ::DoStop() { Write(std::string(";")); }
+void Rotator_RotorEZ::DoStop() { Write(";"); }
 
-void Rotator_RotorEZ::DoTimer() { Write(std::string("AI1;")); }
+void Rotator_RotorEZ::DoTimer() { Write("AI1;"); }
 
 // The reply parser. Replies may arrive a byte at a time and may begin with
 // noise. The expected answer to "AI1;" is ";" and three digits: the ";" is

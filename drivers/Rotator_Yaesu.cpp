@@ -5,8 +5,6 @@
 
 Rotator_Yaesu::Rotator_Yaesu() {
   baudRate = 9600;
-  dataBits = 8;
-  stopBits = 1;
 }
 
 Rotator_Yaesu::~Rotator_Yaesu() { Release(); }
@@ -19,12 +17,12 @@ bool Rotator_Yaesu::DoInitialize() {
 void Rotator_Yaesu::DoRotate(int bearing) {
   char command[16];
   snprintf(command, sizeof command, "M%03d\r", bearing);
-  Write(std::string(command));
+  Write(command);
 }
 
-void Rotator_Yaesu::DoStop() { Write(std::string("S\r")); }
+void Rotator_Yaesu::DoStop() { Write("S\r"); }
 
-void Rotator_Yaesu::DoTimer() { Write(std::string("C\r")); }
+void Rotator_Yaesu::DoTimer() { Write("C\r"); }
 
 // The reply parser. Replies may arrive a byte at a time. The marker
 // characters "+", "=", "A" and "Z" are skipped wherever they stand, digits

@@ -9,13 +9,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
 
 #include "app/RotatorController.h"
 #include "common/Common.h"
+#include "tools/pty/OpenPty.h"
 
 namespace {
 
@@ -37,10 +37,8 @@ void DrainMaster() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   int null = open("/dev/null", O_WRONLY);
   if (null >= 0) dup2(null, STDOUT_FILENO);
-  g_master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (g_master < 0 || grantpt(g_master) != 0 || unlockpt(g_master) != 0)
-    abort();
-  g_slavePath = ptsname(g_master);
+  g_master = zeva::OpenPtyMaster(g_slavePath);
+  if (g_master < 0) abort();
   std::thread(DrainMaster).detach();
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "rotator/Rotator.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/RotatorController.h"
 #include "common/Common.h"
@@ -102,6 +103,10 @@ void Rotator::Direction(int bearing) {
 
 void Rotator::Write(const std::string& data) {
   if (serial) serial->Write(data);
+}
+
+void Rotator::Write(const char* text) {
+  Write(text, static_cast<int>(strlen(text)));
 }
 
 void Rotator::Write(const char* data, int length) {

@@ -14,12 +14,12 @@
 //     clears the registry;
 //   - serial reader thread: OnSerial, hence DoSerial, Direction, Bad;
 //   - timer thread: OnTimer, hence DoTimer.
-// lastDirection and badReported are used only from DoSerial.
+// The data members below are grouped by which thread sets or touches them.
 //
-// Writing a driver: derive from Rotator, set baudRate/dataBits/stopBits in the
-// constructor, override the hooks you need, call Release() first thing in
-// your destructor (after any farewell Write), and add the class to the model
-// table in command/RotatorMgr.cpp.
+// Writing a driver: derive from Rotator, set baudRate in the constructor (and
+// dataBits/stopBits where they differ from 8 and 1), override the hooks you
+// need, call Release() first thing in your destructor (after any farewell
+// Write), and add the class to the model table in command/RotatorMgr.cpp.
 #pragma once
 
 #include <climits>
@@ -55,6 +55,7 @@ class Rotator {
   // last one sent.
   void Direction(int bearing);
   void Write(const std::string& data);
+  void Write(const char* text);  // up to its terminating NUL
   void Write(const char* data, int length);
   void Bad(const std::string& response);
   void Bad(char c);
@@ -83,14 +84,25 @@ class Rotator {
   // destructor calls it again, which then does nothing.
   void Release();
 
-  std::string port;
+  // Set by the driver's constructor, constant afterwards.
   int32_t baudRate = 9600;
   int32_t dataBits = 8;
   int32_t stopBits = 1;
+
+  // Set by Initialize on the client reader thread, each before the serial
+  // reader and timer threads that read it start; only read while they run.
+  // Release resets the two pointers once both threads have ended.
+  std::string port;
   int32_t pollInterval = 0;
   int32_t id = 0;
   std::unique_ptr<Serial> serial;
   std::unique_ptr<RotatorTimer> timer;
+
+  // Touched only by the serial reader thread (DoSerial, Direction, Bad).
   int32_t lastDirection = INT32_MIN;
   bool badReported = false;
+
+  // Nothing here is guarded by a mutex: Serial and RotatorTimer lock their
+  // own state, and serial writes from the client reader and timer threads
+  // are not serialised.
 };

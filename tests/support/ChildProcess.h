@@ -37,9 +37,6 @@ class ChildProcess {
   // Waits for the exit; returns the exit status, -1 on time-out (or when
   // nothing runs), -2 when a signal ended it.
   int Wait(int timeoutMs);
-  // SIGTERM, up to graceMs for the exit, then SIGKILL. Returns the status
-  // as Wait() does, or -3 when nothing was running.
-  int Stop(int graceMs);
 
   std::string Stdout() const;
   std::string Stderr() const;
@@ -54,11 +51,9 @@ class ChildProcess {
   // complete; "" on time-out or when the program ends without one.
   std::string FirstStdoutLine(int timeoutMs) const;
 
-  // Runs argv to its end (killed after timeoutMs); returns the exit status
-  // as Wait() does, and standard output followed by standard error in
-  // `output`.
-  static int Run(const std::vector<std::string>& argv, int timeoutMs,
-                 std::string& output);
+  // Runs argv to its end (killed after timeoutMs): the status as Wait()
+  // gives it, and standard output then standard error in `output`.
+  static int Run(const std::vector<std::string>& argv, int timeoutMs, std::string& output);
 
   // The full path of `name` found in PATH, or "".
   static std::string FindInPath(const std::string& name);

@@ -1,54 +1,25 @@
 #include "tests/support/LogCapture.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
 namespace testing_support {
 
-namespace {
-// Printable form of captured text: CR shown as \r.
-std::string Visible(const std::string& text) {
-  std::string shown;
-  for (char c : text) {
-    if (c == '\r')
-      shown += "\\r";
-    else
-      shown += c;
-  }
-  return shown;
-}
-}  // namespace
-
-LogCapture::LogCapture() {
-  StartStream(out);
-  StartStream(err);
-  capturing = true;
-}
+LogCapture::LogCapture() { Start(out), Start(err); }
 
 LogCapture::~LogCapture() {
-  Stop();
-  if (::testing::Test::HasFailure()) {
-    fprintf(stderr,
-            "--- captured standard output ---\n%s\n"
-            "--- captured standard error ---\n%s\n"
-            "--------------------------------\n",
-            Visible(out.text).c_str(), Visible(err.text).c_str());
-  }
+  Stop(out), Stop(err);
+  if (::testing::Test::HasFailure())
+    fprintf(stderr, "--- captured standard output ---\n%s\n--- captured standard error ---\n%s\n",
+            out.text.c_str(), err.text.c_str());
 }
 
-void LogCapture::Stop() {
-  if (!capturing) return;
-  StopStream(out);
-  StopStream(err);
-  capturing = false;
-}
-
-void LogCapture::StartStream(Stream& stream) {
+void LogCapture::Start(Stream& stream) {
   fflush(stream.file);
   int fds[2];
   if (pipe(fds) != 0) return;
@@ -61,7 +32,7 @@ void LogCapture::StartStream(Stream& stream) {
   stream.reader = std::thread(&LogCapture::ReadLoop, this, std::ref(stream));
 }
 
-void LogCapture::StopStream(Stream& stream) {
+void LogCapture::Stop(Stream& stream) {
   if (stream.saved < 0) return;
   fflush(stream.file);
   // Putting the original back closes the pipe's only write end: the reader
@@ -69,9 +40,8 @@ void LogCapture::StopStream(Stream& stream) {
   dup2(stream.saved, stream.fd);
   close(stream.saved);
   stream.saved = -1;
-  if (stream.reader.joinable()) stream.reader.join();
+  stream.reader.join();
   close(stream.readEnd);
-  stream.readEnd = -1;
 }
 
 void LogCapture::ReadLoop(Stream& stream) {
@@ -87,73 +57,58 @@ void LogCapture::ReadLoop(Stream& stream) {
 }
 
 // Writes a marker after everything written so far (by any thread, straight
-// to the descriptor) and waits until the reader has passed it, then removes
-// it.
-void LogCapture::Sync(Stream& stream) const {
-  if (!capturing) return;
-  std::string marker;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    marker = "\x1e" "sync" + std::to_string(++syncCount) + "\x1e";
-  }
-  if (write(stream.fd, marker.data(), marker.size()) !=
-      static_cast<ssize_t>(marker.size()))
-    return;
+// to the descriptor), waits until the reader has passed it and removes it,
+// so that the text returned holds every line written before the call.
+std::string LogCapture::Text(Stream& stream, bool fresh) const {
   std::unique_lock<std::mutex> lock(mutex);
-  changed.wait_for(lock, std::chrono::seconds(5), [&] {
-    return stream.text.find(marker) != std::string::npos;
-  });
-  auto at = stream.text.find(marker);
-  if (at != std::string::npos) stream.text.erase(at, marker.size());
+  const std::string marker = "\x1e" "sync" + std::to_string(++syncCount) + "\x1e";
+  lock.unlock();
+  if (stream.saved >= 0 &&
+      write(stream.fd, marker.data(), marker.size()) == static_cast<ssize_t>(marker.size())) {
+    lock.lock();
+    changed.wait_for(lock, std::chrono::seconds(5),
+                     [&] { return stream.text.find(marker) != std::string::npos; });
+    auto at = stream.text.find(marker);
+    if (at != std::string::npos) stream.text.erase(at, marker.size());
+  } else {
+    lock.lock();
+  }
+  std::string text = stream.text.substr(fresh ? stream.taken : 0);
+  if (fresh) stream.taken = stream.text.size();
+  return text;
 }
 
-std::string LogCapture::All(Stream& stream) const {
-  Sync(stream);
-  std::lock_guard<std::mutex> lock(mutex);
-  return stream.text;
-}
-
-std::string LogCapture::Fresh(Stream& stream) {
-  Sync(stream);
-  std::lock_guard<std::mutex> lock(mutex);
-  std::string fresh = stream.text.substr(stream.taken);
-  stream.taken = stream.text.size();
-  return fresh;
-}
-
-bool LogCapture::WaitFor(Stream& stream, const std::string& line,
-                         int timeoutMs, size_t times) const {
+bool LogCapture::WaitFor(
+    Stream& stream, int timeoutMs,
+    const std::function<bool(const std::vector<std::string>&)>& done) const {
   std::unique_lock<std::mutex> lock(mutex);
   return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    return CountLines(stream.text, line) >= times;
+    std::vector<std::string> lines = Lines(stream.text);
+    if (!stream.text.empty() && stream.text.back() != '\n') lines.pop_back();
+    return done(lines);
+  });
+}
+
+size_t LogCapture::CountOut(const std::string& line) const {
+  std::vector<std::string> lines = Lines(Out());
+  return std::count(lines.begin(), lines.end(), line);
+}
+
+bool LogCapture::WaitForOut(const std::string& line, int timeoutMs, size_t times) const {
+  return WaitFor(out, timeoutMs, [&](const std::vector<std::string>& lines) {
+    return std::count(lines.begin(), lines.end(), line) >= static_cast<long>(times);
   });
 }
 
 std::vector<std::string> LogCapture::Lines(const std::string& text) {
   std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  while (start < text.size()) {
-    std::string::size_type end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
     lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
   return lines;
-}
-
-size_t LogCapture::CountLines(const std::string& text, const std::string& line) {
-  size_t count = 0;
-  std::string::size_type start = 0;
-  for (;;) {
-    std::string::size_type end = text.find('\n', start);
-    if (end == std::string::npos) return count;
-    if (end - start == line.size() && text.compare(start, end - start, line) == 0)
-      ++count;
-    start = end + 1;
-  }
 }
 
 }  // namespace testing_support

@@ -2,36 +2,18 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "tests/support/Time.h"
+#include "tools/pty/OpenPty.h"
 
 namespace testing_support {
 
-Pty::Pty() {
-  master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0) return;
-  if (grantpt(master) != 0 || unlockpt(master) != 0) {
-    close(master);
-    master = -1;
-    return;
-  }
-  const char* name = ptsname(master);
-  if (!name) {
-    close(master);
-    master = -1;
-    return;
-  }
-  slavePath = name;
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-  fcntl(master, F_SETFD, FD_CLOEXEC);
-}
+Pty::Pty() : master(zeva::OpenPtyMaster(slavePath)) {}
 
 Pty::~Pty() { Vanish(); }
 
@@ -79,36 +61,17 @@ std::string Pty::Read(int timeoutMs, size_t want) {
   return out;
 }
 
-std::string Pty::ReadUntil(const std::string& suffix, int timeoutMs) {
-  std::string out;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (MsLeft(deadline) > 0) {
-    out += Read(std::min(20, MsLeft(deadline)), 1);
-    if (out.size() >= suffix.size() &&
-        out.compare(out.size() - suffix.size(), suffix.size(), suffix) == 0)
-      break;
-  }
-  return out;
-}
-
-void Pty::Drain(int quietMs) {
-  while (!Read(quietMs).empty()) {
-  }
-}
-
 bool Pty::SlaveSettings(struct termios* settings) const {
   int fd = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
-  if (fd < 0) return false;
-  bool ok = tcgetattr(fd, settings) == 0;
-  close(fd);
+  bool ok = fd >= 0 && tcgetattr(fd, settings) == 0;
+  if (fd >= 0) close(fd);
   return ok;
 }
 
 bool Pty::SetSlaveSettings(const struct termios& settings) const {
   int fd = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
-  if (fd < 0) return false;
-  bool ok = tcsetattr(fd, TCSANOW, &settings) == 0;
-  close(fd);
+  bool ok = fd >= 0 && tcsetattr(fd, TCSANOW, &settings) == 0;
+  if (fd >= 0) close(fd);
   return ok;
 }
 

@@ -1,6 +1,5 @@
-// A pseudo-terminal standing in for a controller box's serial port. The test
-// keeps the master side: it reads what the daemon writes to the slave device
-// and writes the box's replies. Closing the master makes the device vanish.
+// A pseudo-terminal playing a box's serial port: the test keeps the master,
+// reads what is written to the slave and answers; Vanish() unplugs it.
 #pragma once
 
 #include <termios.h>
@@ -24,22 +23,17 @@ class Pty {
   // Reads whatever arrives within timeoutMs (returns early once `want`
   // bytes are in, when want > 0).
   std::string Read(int timeoutMs, size_t want = 0);
-  // Reads until the text read so far ends with `suffix` or the time is up.
-  std::string ReadUntil(const std::string& suffix, int timeoutMs);
-  // Discards whatever is waiting.
-  void Drain(int quietMs = 50);
 
-  // The slave's current terminal settings (read by opening the slave).
+  // The slave's terminal settings, read or set through the slave.
   bool SlaveSettings(struct termios* settings) const;
-  // Sets the slave's settings (for checking that the daemon restores them).
   bool SetSlaveSettings(const struct termios& settings) const;
 
   // The device goes away: the master is closed.
   void Vanish();
 
  private:
-  int master = -1;
   std::string slavePath;
+  int master = -1;
 };
 
 }  // namespace testing_support

@@ -6,25 +6,24 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <thread>
-
 #include "tests/support/Time.h"
+
+#ifndef MSG_NOSIGNAL
+#define MSG_NOSIGNAL 0
+#endif
 
 namespace testing_support {
 
 namespace {
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in address;
-  memset(&address, 0, sizeof address);
+sockaddr_in Address(uint32_t host, int port) {
+  sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_addr.s_addr = htonl(host);
   return address;
 }
+
 }  // namespace
 
 TcpClient::~TcpClient() { Close(); }
@@ -36,35 +35,33 @@ void TcpClient::Close() {
 }
 
 bool TcpClient::Connect(int port, int timeoutMs) {
-  Close();
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
+  return WaitUntil([&] {
+    Close();
     fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = Loopback(port);
-    if (fd >= 0 &&
-        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) ==
-            0)
+    sockaddr_in address = Address(INADDR_LOOPBACK, port);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
       return true;
     Close();
-    if (MsLeft(deadline) == 0) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+    return false;
+  }, timeoutMs);
 }
 
 bool TcpClient::Send(const std::string& bytes) {
-  size_t done = 0;
-  while (fd >= 0 && done < bytes.size()) {
-    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done,
-#ifdef MSG_NOSIGNAL
-                     MSG_NOSIGNAL
-#else
-                     0
-#endif
-    );
+  for (size_t done = 0; fd >= 0 && done < bytes.size();) {
+    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
   return fd >= 0;
+}
+
+// Adds what arrives within timeoutMs to `pending`; false on time-out or end.
+bool TcpClient::Receive(int timeoutMs) {
+  struct pollfd p = {fd, POLLIN, 0};
+  char buffer[1024];
+  ssize_t n = fd >= 0 && poll(&p, 1, timeoutMs) > 0 ? recv(fd, buffer, sizeof buffer, 0) : -1;
+  if (n > 0) pending.append(buffer, static_cast<size_t>(n));
+  return n > 0;
 }
 
 std::string TcpClient::ReadLine(int timeoutMs) {
@@ -75,28 +72,17 @@ std::string TcpClient::ReadLine(int timeoutMs) {
 
 std::string TcpClient::ReadLineEndedBy(char end, int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    auto at = pending.find(end);
-    if (at != std::string::npos) {
-      std::string line = pending.substr(0, at + 1);
-      pending.erase(0, at + 1);
-      return line;
-    }
-    if (fd < 0) return "";
-    struct pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, MsLeft(deadline)) <= 0) return "";
-    char buffer[1024];
-    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) return "";
-    pending.append(buffer, static_cast<size_t>(n));
-  }
+  while (pending.find(end) == std::string::npos)
+    if (!Receive(MsLeft(deadline))) return "";
+  std::string line = pending.substr(0, pending.find(end) + 1);
+  pending.erase(0, line.size());
+  return line;
 }
 
 bool TcpClient::WaitForLine(const std::string& line, int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (MsLeft(deadline) > 0) {
+  while (MsLeft(deadline) > 0)
     if (ReadLine(MsLeft(deadline)) == line) return true;
-  }
   return false;
 }
 
@@ -108,42 +94,29 @@ std::string TcpClient::TakePending() {
 
 std::string TcpClient::ReadAll(int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::string out = TakePending();
-  while (fd >= 0) {
-    struct pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, MsLeft(deadline)) <= 0) break;
-    char buffer[1024];
-    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    out.append(buffer, static_cast<size_t>(n));
+  while (Receive(MsLeft(deadline))) {
   }
-  return out;
+  return TakePending();
 }
 
 bool TcpClient::WaitClosed(int timeoutMs) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (fd >= 0) {
+  for (;;) {
     struct pollfd p = {fd, POLLIN, 0};
+    if (fd < 0) return true;
     if (poll(&p, 1, MsLeft(deadline)) <= 0) return false;
     char buffer[1024];
-    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) return true;
+    if (recv(fd, buffer, sizeof buffer, 0) <= 0) return true;
   }
-  return true;
 }
 
 bool PortIsFree(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
+  sockaddr_in address = Address(INADDR_ANY, port);
+  bool free = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (fd >= 0) close(fd);
   return free;
 }
 

@@ -35,13 +35,12 @@ class TcpClient {
   int Fd() const { return fd; }
 
  private:
+  bool Receive(int timeoutMs);
   int fd = -1;
   std::string pending;
 };
 
-// True when nothing else holds the port (a bind would succeed). Callers
-// assert on it with a clear message ("TCP port 13020 is in use by another
-// process").
+// True when nothing else holds the port (a bind would succeed).
 bool PortIsFree(int port = 13020);
 
 }  // namespace testing_support

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/pty/OpenPty.h"
+
 namespace {
 
 speed_t SpeedFor(int baudRate) {
@@ -29,23 +31,12 @@ PtyDevice::~PtyDevice() { Close(); }
 
 bool PtyDevice::Open(int baudRate, std::string& error) {
   Close();
-  master = posix_openpt(O_RDWR | O_NOCTTY);
+  const char* failed = "";
+  master = zeva::OpenPtyMaster(slavePath, &failed);
   if (master < 0) {
-    error = Failure("posix_openpt");
+    error = Failure(failed);
     return false;
   }
-  if (grantpt(master) != 0 || unlockpt(master) != 0) {
-    error = Failure("grantpt/unlockpt");
-    Close();
-    return false;
-  }
-  const char* name = ptsname(master);
-  if (name == nullptr) {
-    error = Failure("ptsname");
-    Close();
-    return false;
-  }
-  slavePath = name;
 
   slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (slave < 0) {
@@ -74,14 +65,6 @@ bool PtyDevice::Open(int baudRate, std::string& error) {
     Close();
     return false;
   }
-
-  int flags = fcntl(master, F_GETFL);
-  if (flags < 0 || fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0) {
-    error = Failure("fcntl");
-    Close();
-    return false;
-  }
-  fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(slave, F_SETFD, FD_CLOEXEC);
   return true;
 }
