@@ -37,6 +37,14 @@ ChildProcess::~ChildProcess() {
   RemoveFiles();
 }
 
+int ChildProcess::Stop(int graceMs) {
+  if (pid <= 0) return -3;
+  kill(pid, SIGTERM);
+  int status = Wait(graceMs);
+  Kill();
+  return status;
+}
+
 void ChildProcess::Kill() {
   if (pid <= 0) return;
   kill(pid, SIGKILL);

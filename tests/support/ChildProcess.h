@@ -37,6 +37,9 @@ class ChildProcess {
   // Waits for the exit; returns the exit status, -1 on time-out (or when
   // nothing runs), -2 when a signal ended it.
   int Wait(int timeoutMs);
+  // SIGTERM, up to graceMs for the exit, then SIGKILL. Returns the status
+  // as Wait() does, or -3 when nothing was running.
+  int Stop(int graceMs);
 
   std::string Stdout() const;
   std::string Stderr() const;
