@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -29,22 +30,76 @@ struct Device {
   int64_t nextPollNs = 0;
 };
 
-}  // namespace
-
-int RunRelay(int argc, char** argv) {
-  if (argc < 4) return 1;
-  const int port = std::atoi(argv[1]);
-  const int64_t period = int64_t{std::atoi(argv[2])} * 1000000;
-
+// Connects to 127.0.0.1:port, with TCP_NODELAY as the daemon sets it on its
+// client's socket; -1 on failure.
+int ConnectTo(int port) {
   int peer = socket(AF_INET, SOCK_STREAM, 0);
   struct sockaddr_in address;
   memset(&address, 0, sizeof address);
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<uint16_t>(port));
-  if (peer < 0 || connect(peer, reinterpret_cast<struct sockaddr*>(&address),
-                          sizeof address) != 0)
-    return 1;
+  if (peer >= 0 && connect(peer, reinterpret_cast<struct sockaddr*>(&address),
+                           sizeof address) != 0) {
+    close(peer);
+    return -1;
+  }
+  int one = 1;
+  if (peer >= 0) setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return peer;
+}
+
+// Opens a device raw at 9600 baud, 8 data bits, as the daemon does.
+int OpenRaw(const char* path, int flags) {
+  const int fd = open(path, O_RDWR | O_NOCTTY | flags);
+  if (fd < 0) return -1;
+  struct termios settings;
+  memset(&settings, 0, sizeof settings);
+  settings.c_cflag = CLOCAL | CREAD | CS8;
+  settings.c_iflag = IGNPAR;
+  cfsetispeed(&settings, B9600);
+  cfsetospeed(&settings, B9600);
+  tcsetattr(fd, TCSANOW, &settings);
+  return fd;
+}
+
+}  // namespace
+
+int RunCommandRelay(int argc, char** argv) {
+  if (argc != 3) return 1;
+  const int peer = ConnectTo(std::atoi(argv[1]));
+  const int device = OpenRaw(argv[2], 0);
+  if (peer < 0 || device < 0) return 1;
+  int bearing = 0;  // the line's last number so far
+  for (;;) {
+    char buffer[1024];
+    const ssize_t count = recv(peer, buffer, sizeof buffer, 0);
+    if (count <= 0) return 0;  // peer gone
+    for (ssize_t k = 0; k < count; ++k) {
+      const char c = buffer[k];
+      if (c >= '0' && c <= '9') {
+        bearing = bearing * 10 + (c - '0');
+      } else if (c == '\r') {
+        char command[16];
+        const int length =
+            std::snprintf(command, sizeof command, "M%03d\r", bearing % 1000);
+        ssize_t written = write(device, command, static_cast<size_t>(length));
+        (void)written;
+        bearing = 0;
+      } else {
+        bearing = 0;
+      }
+    }
+  }
+}
+
+int RunRelay(int argc, char** argv) {
+  if (argc < 4) return 1;
+  const int port = std::atoi(argv[1]);
+  const int64_t period = int64_t{std::atoi(argv[2])} * 1000000;
+
+  const int peer = ConnectTo(port);
+  if (peer < 0) return 1;
 
   // Opened one after the other like the daemon's rotators, each polled
   // from a quarter of a millisecond after the one before.
@@ -52,15 +107,8 @@ int RunRelay(int argc, char** argv) {
   const int64_t start = NowNs();
   for (int i = 3; i < argc; ++i) {
     Device device;
-    device.fd = open(argv[i], O_RDWR | O_NOCTTY | O_NONBLOCK);
+    device.fd = OpenRaw(argv[i], O_NONBLOCK);
     if (device.fd < 0) return 1;
-    struct termios settings;
-    memset(&settings, 0, sizeof settings);
-    settings.c_cflag = CLOCAL | CREAD | CS8;
-    settings.c_iflag = IGNPAR;
-    cfsetispeed(&settings, B9600);
-    cfsetospeed(&settings, B9600);
-    tcsetattr(device.fd, TCSANOW, &settings);
     device.nextPollNs = start + period + (i - 3) * 250000;
     devices.push_back(device);
   }

@@ -11,6 +11,7 @@ namespace bench {
 
 struct Results {
   std::vector<PushResult> push;
+  std::vector<CommandResult> command;
   std::vector<ReleaseResult> release;
   std::vector<StopResult> stop;
   std::vector<Footprint> footprint;
@@ -31,8 +32,10 @@ struct Results {
 bool WriteReport(const std::string& path, const Results& results);
 
 // Sorted samples with their cumulative percentage, one file per series:
-// push-N.dat, floor-N.dat (each also -trace.dat: every sample with its
-// time and rotator) and command-{zeva,rotctld-nowait,rotctld-default}.dat.
+// push-N.dat, floor-N.dat, unpolled-N.dat (both runs together; per run
+// push-N-runR.dat ..., each also -trace.dat: every sample with its time and
+// rotator), command-zeva-beside-floor.dat, command-floor.dat and
+// command-{zeva,rotctld-nowait,rotctld-default}.dat.
 bool WriteDistributions(const std::string& directory, const Results& results);
 
 }  // namespace bench

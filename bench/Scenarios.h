@@ -42,10 +42,23 @@ struct PushResult {
   double switchesPerSecond = 0;     // its threads' context switches
   double preemptionsPerSecond = 0;  // of which involuntary
   double otherCores = -1;  // everything but the daemon and the benchmark
+  int run = 1;  // which of the interleaved runs (set by the caller)
   std::string error;
 };
 PushResult MeasurePush(const Plan& plan, int rotators, double windowSeconds,
                        PushPath path);
+
+// Command latency beside its floor: the client's write of `ROTATE 1 nnn` to
+// the first byte of `Mnnn` at the box, through the daemon (its rotator not
+// polled) and through the command relay of Relay.h, taking turns.
+struct CommandResult {
+  std::vector<double> zeva;
+  std::vector<double> floor;
+  int failures = 0;
+  int run = 1;  // which of the interleaved runs (set by the caller)
+  std::string error;
+};
+CommandResult MeasureCommand(const Plan& plan, int rounds);
 
 // Release: the client disconnects, until every device is closed with its
 // settings restored. The rotators poll every 1000 ms.
@@ -67,9 +80,12 @@ struct StopResult {
 };
 StopResult MeasureStop(const Plan& plan, int rotators, int repetitions);
 
-// Footprint with still antennas polled every `pollMs`.
+// Footprint with still antennas polled every second and a client connected;
+// with no rotator, the idle daemon: no client either.
 struct Footprint {
   int rotators = 0;
+  bool client = false;
+  double wakeupsPerSecond = 0;  // context switches of all its threads
   double cpuSecondsPerHour = 0;
   long residentKb = 0;
   long peakKb = 0;

@@ -24,7 +24,7 @@ set bmargin 9
 set arrow 2 from 0.01, 1 to 100, 1 nohead dashtype 3 linecolor rgb "#888888"
 set label 2 "p99" at 0.012, 1.25 textcolor rgb "#666666"
 
-set title "Push: box reply written to direction line read (100 ms polls)"
+set title "Push: box reply written to direction line read (100 ms polls; both runs)"
 set arrow 1 from 1, 0.05 to 1, 100 nohead dashtype 2 linecolor rgb "#cc0000"
 set label 1 "target: p99 under 1 ms" at 1.1, 0.08 textcolor rgb "#cc0000"
 plot data."/push-1.dat" using 1:3 with steps linewidth 2 linecolor 1 title "ZEVA, 1 rotator", \
@@ -40,7 +40,9 @@ set key outside below center horizontal maxcols 3 width -2
 set bmargin 9
 unset arrow 1
 unset label 1
-plot data."/command-zeva.dat" using 1:3 with steps linewidth 2 linecolor 1 title "ZEVA", \
+plot data."/command-zeva-beside-floor.dat" using 1:3 with steps linewidth 2 linecolor 3 title "ZEVA beside its floor (both runs)", \
+     data."/command-floor.dat" using 1:3 with steps linewidth 1 linecolor 3 dashtype 2 title "floor (command relay)", \
+     data."/command-zeva.dat" using 1:3 with steps linewidth 2 linecolor 1 title "ZEVA beside rotctld", \
      data."/command-rotctld-nowait.dat" using 1:3 with steps linewidth 2 linecolor 4 title "rotctld, post\\_write\\_delay=0", \
      data."/command-rotctld-default.dat" using 1:3 with steps linewidth 2 linecolor 7 dashtype 2 title "rotctld, default"
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The ZEVA Rotator benchmark in one command:
-#   bench/run.sh [--scale X] [--only push,side,release,footprint]
+#   bench/run.sh [--scale X] [--only push,command,side,release,footprint]
 # Installs what is missing (as root; otherwise says what to install),
 # builds the daemon (Release) and the benchmark driver, runs every
 # measurement on loopback and pseudo-terminals (a few minutes), and writes

@@ -27,10 +27,12 @@ void Usage() {
   std::fprintf(
       stderr,
       "usage: zeva-bench --daemon PATH --rotctld PATH --results DIR --data DIR\n"
-      "                  [--logs DIR] [--scale X] [--only push,side,release,footprint]\n"
-      "                  [--shared-network]\n"
+      "                  [--logs DIR] [--scale X]\n"
+      "                  [--only push,command,side,release,footprint]\n"
+      "                  [--push-rotators N,...] [--shared-network]\n"
       "  --scale X   multiplies every window and repetition count (default 1;\n"
       "              0.3 for a quick look)\n"
+      "  --push-rotators N,...  the push rows to run (default 1,8,64)\n"
       "  --shared-network  stay on the machine's loopback instead of a network\n"
       "              namespace of its own (which needs root)\n");
 }
@@ -98,10 +100,13 @@ void Say(const char* what) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--relay") == 0)
     return bench::RunRelay(argc - 1, argv + 1);
+  if (argc > 1 && std::strcmp(argv[1], "--command-relay") == 0)
+    return bench::RunCommandRelay(argc - 1, argv + 1);
   bench::Plan plan;
   std::string resultsDir;
   std::string dataDir;
   std::set<std::string> only;
+  std::set<int> pushRotators;
   bool sharedNetwork = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -130,6 +135,10 @@ int main(int argc, char** argv) {
     } else if (option == "--only") {
       std::stringstream list(value);
       for (std::string item; std::getline(list, item, ',');) only.insert(item);
+    } else if (option == "--push-rotators") {
+      std::stringstream list(value);
+      for (std::string item; std::getline(list, item, ',');)
+        pushRotators.insert(std::atoi(item.c_str()));
     } else {
       Usage();
       return 1;
@@ -176,26 +185,44 @@ int main(int argc, char** argv) {
   results.loadBefore = LoadAverage();
   const int64_t started = bench::NowNs();
 
+  // Each latency row runs twice, taking turns with its floor (ZEVA, floor,
+  // ZEVA, floor), so that both meet the machine in the same state and the
+  // two runs show how much of a difference is noise.
   if (wanted("push")) {
     const struct {
       int rotators;
       double seconds;
     } cases[] = {{1, 20}, {8, 10}, {64, 10}};
-    // The daemon and the floor take turns, so that both meet the machine
-    // in the same state.
     for (const auto& c : cases) {
+      if (!pushRotators.empty() && pushRotators.count(c.rotators) == 0)
+        continue;
       const double seconds = plan.ScaledSeconds(c.seconds);
       const std::string n = std::to_string(c.rotators) + " rotators";
-      Say(("push latency, " + n).c_str());
-      results.push.push_back(
-          bench::MeasurePush(plan, c.rotators, seconds, bench::PushPath::kZeva));
-      Say(("push latency floor (minimal relay), " + n).c_str());
-      results.push.push_back(bench::MeasurePush(plan, c.rotators, seconds,
-                                                bench::PushPath::kFloor));
+      for (int run = 1; run <= 2; ++run) {
+        const std::string of = ", run " + std::to_string(run);
+        Say(("push latency, " + n + of).c_str());
+        results.push.push_back(bench::MeasurePush(plan, c.rotators, seconds,
+                                                  bench::PushPath::kZeva));
+        results.push.back().run = run;
+        Say(("push latency floor (minimal relay), " + n + of).c_str());
+        results.push.push_back(bench::MeasurePush(plan, c.rotators, seconds,
+                                                  bench::PushPath::kFloor));
+        results.push.back().run = run;
+      }
     }
-    Say("push latency, 64 rotators not polled (the boxes speak unasked)");
-    results.push.push_back(bench::MeasurePush(plan, 64, plan.ScaledSeconds(10),
-                                              bench::PushPath::kZevaUnpolled));
+    if (pushRotators.empty() || pushRotators.count(64) > 0) {
+      Say("push latency, 64 rotators not polled (the boxes speak unasked)");
+      results.push.push_back(bench::MeasurePush(
+          plan, 64, plan.ScaledSeconds(10), bench::PushPath::kZevaUnpolled));
+    }
+  }
+  if (wanted("command")) {
+    for (int run = 1; run <= 2; ++run) {
+      Say(("command latency beside its floor, run " + std::to_string(run))
+              .c_str());
+      results.command.push_back(bench::MeasureCommand(plan, plan.Scaled(200)));
+      results.command.back().run = run;
+    }
   }
   if (wanted("side")) {
     Say("side by side with rotctld: cycles, commands, bearing age");
@@ -214,10 +241,15 @@ int main(int argc, char** argv) {
     }
   }
   if (wanted("footprint")) {
-    for (int rotators : {0, 8, 64}) {
-      Say(("footprint, " + std::to_string(rotators) + " rotators").c_str());
-      results.footprint.push_back(
-          bench::MeasureFootprint(plan, rotators, plan.ScaledSeconds(20)));
+    // The idle daemon over a whole minute: a single periodic wake-up shows.
+    const struct {
+      int rotators;
+      double seconds;
+    } cases[] = {{0, 60}, {8, 20}, {64, 20}};
+    for (const auto& c : cases) {
+      Say(("footprint, " + std::to_string(c.rotators) + " rotators").c_str());
+      results.footprint.push_back(bench::MeasureFootprint(
+          plan, c.rotators, plan.ScaledSeconds(c.seconds)));
     }
   }
 

@@ -137,13 +137,32 @@ void TcpServer::CloseClientLocked() {
 }
 
 void TcpServer::Write(const std::string& text) {
-  std::lock_guard<std::mutex> lock(clientMutex);
-  const int fd = clientFd.load(std::memory_order_relaxed);
-  if (fd < 0) return;
-  ssize_t sent = send(fd, text.data(), text.size(), kSendFlags);
-  if (sent > 0) return;
-  LogError("Network write failed");
-  CloseClientLocked();
+  {
+    std::lock_guard<std::mutex> queue(outgoingMutex);
+    outgoing.push_back(text);
+    if (sending) return;  // the thread sending now sends this text too
+    sending = true;
+  }
+  for (;;) {
+    batch.clear();  // keeps its capacity: no allocation once warmed up
+    {
+      std::lock_guard<std::mutex> queue(outgoingMutex);
+      if (outgoing.empty()) {
+        sending = false;
+        return;
+      }
+      batch.swap(outgoing);
+    }
+    std::lock_guard<std::mutex> lock(clientMutex);
+    for (const std::string& line : batch) {
+      const int fd = clientFd.load(std::memory_order_relaxed);
+      if (fd < 0) break;  // no client: the rest is dropped
+      ssize_t sent = send(fd, line.data(), line.size(), kSendFlags);
+      if (sent > 0) continue;
+      LogError("Network write failed");
+      CloseClientLocked();
+    }
+  }
 }
 
 void TcpServer::AcceptLoop() {

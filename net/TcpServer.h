@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/WakePipe.h"
 
@@ -42,6 +43,13 @@ class TcpServer {
   // lock. The send never waits: a failed send, including one to a client
   // that has left its receive window full, logs "Network write failed" and
   // drops the client (its rotators stay).
+  //
+  // Writers do not queue up on the client lock: a text written while
+  // another thread is sending is left in a queue for that thread, which
+  // sends every queued text (each in a send of its own, in the order
+  // written) before it returns. So a rotator's reader thread whose line
+  // meets another's send is back at its device at once, instead of sleeping
+  // on the lock and waiting to be woken and scheduled again.
   void Write(const std::string& text);
 
  private:
@@ -69,6 +77,15 @@ class TcpServer {
 
   std::thread acceptThread;
   std::thread clientThread;
+
+  // Texts written but not yet sent, and whether a writer is sending them.
+  // Protected by outgoingMutex, which is never held during a send nor while
+  // taking clientMutex.
+  std::mutex outgoingMutex;
+  std::vector<std::string> outgoing;
+  bool sending = false;
+  // The texts being sent: used only by the writer that set `sending`.
+  std::vector<std::string> batch;
 
   // Stop wakes the accept thread through it (closing a listening socket does
   // not wake a blocked accept on every platform). Made by Start; a server

@@ -1,105 +1,21 @@
 #include "bench/Scenarios.h"
 
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "bench/Clock.h"
 #include "bench/Load.h"
+#include "bench/ScenarioKit.h"
 
 namespace bench {
 
-int Plan::Scaled(int count) const {
-  const int scaled = static_cast<int>(std::lround(count * scale));
-  return std::max(scaled, 3);
-}
-
-double Plan::ScaledSeconds(double seconds) const {
-  return std::max(seconds * scale, 2.0);
-}
-
 namespace {
-
-constexpr int64_t kMs = 1000000;
-constexpr int64_t kSecond = 1000000000;
-
-using Boxes = std::vector<std::unique_ptr<Box>>;
-
-bool MakeBoxes(int count, Boxes* boxes, std::string* error) {
-  for (int i = 0; i < count; ++i) {
-    boxes->emplace_back(new Box());
-    if (!boxes->back()->Ok()) {
-      *error = "cannot open a pseudo-terminal";
-      return false;
-    }
-  }
-  return true;
-}
-
-std::vector<Box*> Pointers(const Boxes& boxes) {
-  std::vector<Box*> pointers;
-  for (const auto& box : boxes) pointers.push_back(box.get());
-  return pointers;
-}
-
-std::vector<size_t> Indexes(size_t from, size_t count) {
-  std::vector<size_t> indexes;
-  for (size_t i = 0; i < count; ++i) indexes.push_back(from + i);
-  return indexes;
-}
-
-void SleepUntil(int64_t ns) { SleepMs(NsToMs(ns - NowNs())); }
-
-// Reads whatever waits on a master nobody else serves. Returns true once
-// the slave side has hung up (read fails with EIO).
-bool DrainMaster(int fd, std::string* seen) {
-  char buffer[512];
-  for (;;) {
-    ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count > 0) {
-      if (seen) seen->append(buffer, static_cast<size_t>(count));
-      continue;
-    }
-    return count < 0 && errno == EIO;
-  }
-}
-
-// Waits until every box's slave has hung up; returns when the last one was
-// seen, or 0 after timeoutMs. The boxes must be open when it is called.
-// The daemon closes the last configured rotator first, so the first box is
-// expected to go last: only it is waited on (one wake-up instead of one per
-// box, which on two cores would compete with the daemon), and the others are
-// then checked without waiting.
-int64_t WaitAllHungUp(const std::vector<Box*>& boxes, int timeoutMs) {
-  const int64_t deadline = NowNs() + timeoutMs * kMs;
-  std::vector<Box*> open = boxes;
-  while (!open.empty()) {
-    const int64_t left = (deadline - NowNs()) / kMs;
-    if (left < 0) return 0;
-    struct pollfd wait = {open.front()->MasterFd(), POLLIN, 0};
-    if (poll(&wait, 1, static_cast<int>(left) + 1) <= 0) continue;
-    const int64_t now = NowNs();
-    if (!DrainMaster(wait.fd, nullptr)) continue;
-    std::vector<Box*> still;
-    for (size_t i = 1; i < open.size(); ++i)
-      if (!DrainMaster(open[i]->MasterFd(), nullptr)) still.push_back(open[i]);
-    if (still.empty()) return now;
-    open.swap(still);
-  }
-  return 0;
-}
 
 // What a client knew and since when: it learnt, at atNs, a bearing that the
 // box sent at replyNs.
@@ -130,223 +46,6 @@ Age AgeOf(std::vector<Known> known) {
   return age;
 }
 
-}  // namespace
-
-PushResult MeasurePush(const Plan& plan, int rotators, double windowSeconds,
-                       PushPath path) {
-  PushResult result;
-  result.path = path;
-  const bool floor = path == PushPath::kFloor;
-  const bool unpolled = path == PushPath::kZevaUnpolled;
-  result.rotators = rotators;
-  Boxes boxes;
-  if (!MakeBoxes(rotators, &boxes, &result.error)) return result;
-  for (auto& box : boxes) box->SetTurning(true);
-  BoxLoop loop(Pointers(boxes));
-
-  std::mutex mutex;  // guards latency and trace
-  std::vector<double> latency;
-  std::vector<PushResult::Sample> trace;
-  std::atomic<int64_t> from{LLONG_MAX};
-  std::atomic<int64_t> to{LLONG_MAX};
-  Child daemon;
-  LineClient client;
-  if (floor) {
-    int port = 0;
-    const int listener = ListenOnLoopback(&port);
-    std::vector<std::string> argv = {plan.paths.bench, "--relay",
-                                     std::to_string(port), "100"};
-    for (auto& box : boxes) argv.push_back(box->Path());
-    const int peer = listener >= 0 && daemon.Start(argv, plan.paths.logDir +
-                                                             "/relay.log")
-                         ? AcceptWithin(listener, 5000)
-                         : -1;
-    if (listener >= 0) close(listener);
-    if (peer < 0) {
-      result.error = "the relay did not start";
-      return result;
-    }
-    client.Adopt(peer);
-  } else if (!StartZeva(plan.paths, daemon, client)) {
-    result.error = "the daemon did not start";
-    return result;
-  }
-  client.StartReader('\r', [&](const std::string& line, int64_t at) {
-    int id = 0;
-    int bearing = 0;
-    if (std::sscanf(line.c_str(), "%d %d", &id, &bearing) != 2 || id < 1 ||
-        id > rotators)
-      return;
-    const int64_t reply = boxes[static_cast<size_t>(id - 1)]->ReplyNs(bearing);
-    if (reply < from.load() || reply >= to.load()) return;
-    std::lock_guard<std::mutex> lock(mutex);
-    latency.push_back(NsToMs(at - reply));
-    trace.push_back({NsToMs(reply - from.load()), latency.back(), id});
-  });
-  if (unpolled) {
-    // Spread like the daemon's polls: a quarter of a millisecond apart.
-    const int64_t first = NowNs() + 100 * kMs;
-    for (size_t i = 0; i < boxes.size(); ++i)
-      boxes[i]->SpeakEvery(first + static_cast<int64_t>(i) * kMs / 4,
-                           100 * kMs);
-  }
-  if (!floor) client.Send(ConfigureLines(Pointers(boxes), 1, unpolled ? 0 : 100));
-  if (!loop.ActivateWhenRaw(Indexes(0, boxes.size()), 10000)) {
-    result.error = "the devices were not all opened";
-    return result;
-  }
-  const int64_t start = NowNs() + 1500 * kMs;  // first polls, first pushes
-  const int64_t end = start + static_cast<int64_t>(windowSeconds * 1e9);
-  from.store(start);
-  to.store(end);
-  for (auto& box : boxes) box->CountRepliesBetween(start, end);
-  SleepUntil(start);
-  const MachineLoad load;
-  const double cpu = daemon.CpuSeconds();
-  long voluntary[2] = {0, 0};
-  long involuntary[2] = {0, 0};
-  daemon.ContextSwitches(&voluntary[0], &involuntary[0]);
-  SleepUntil(end);
-  const double used = daemon.CpuSeconds() - cpu;
-  daemon.ContextSwitches(&voluntary[1], &involuntary[1]);
-  result.switchesPerSecond =
-      static_cast<double>(voluntary[1] - voluntary[0] + involuntary[1] -
-                          involuntary[0]) /
-      windowSeconds;
-  result.preemptionsPerSecond =
-      static_cast<double>(involuntary[1] - involuntary[0]) / windowSeconds;
-  result.daemonCores = used / windowSeconds;
-  result.otherCores = load.OtherCores(used);
-  SleepMs(300);  // lines for the last replies
-  for (auto& box : boxes) result.replies += box->RepliesBetween();
-  client.Close();
-  daemon.Stop();
-  std::lock_guard<std::mutex> lock(mutex);
-  result.latency = latency;
-  result.trace = trace;
-  result.pushes = static_cast<long>(latency.size());
-  return result;
-}
-
-ReleaseResult MeasureRelease(const Plan& plan, int rotators, int repetitions) {
-  ReleaseResult result;
-  result.rotators = rotators;
-  Boxes boxes;
-  if (!MakeBoxes(rotators, &boxes, &result.error)) return result;
-  const std::vector<Box*> devices = Pointers(boxes);
-  Child daemon;
-  LineClient client;
-  if (!StartZeva(plan.paths, daemon, client)) {
-    result.error = "the daemon did not start";
-    return result;
-  }
-  for (int rep = 0; rep < repetitions; ++rep) {
-    if (!client.Connected() && !client.Connect(13020, 5000)) {
-      result.error = "cannot connect to the daemon";
-      break;
-    }
-    client.Send(ConfigureLines(devices, 1, 1000));
-    if (!WaitRaw(devices, 10000)) {
-      result.error = "the daemon did not open every device";
-      break;
-    }
-    SleepMs(150);
-    const int64_t start = NowNs();
-    client.Close();
-    const int64_t last = WaitAllHungUp(devices, 5000);
-    if (last == 0) {
-      result.error = "a device was not closed within 5 s";
-      break;
-    }
-    result.time.push_back(NsToMs(last - start));
-    bool restored = true;
-    for (Box* box : devices) restored = restored && box->SettingsRestored();
-    if (restored) ++result.restored;
-    SleepMs(20);
-  }
-  daemon.Stop();
-  return result;
-}
-
-StopResult MeasureStop(const Plan& plan, int rotators, int repetitions) {
-  StopResult result;
-  result.rotators = rotators;
-  Boxes boxes;
-  if (!MakeBoxes(rotators, &boxes, &result.error)) return result;
-  const std::vector<Box*> devices = Pointers(boxes);
-  for (int rep = 0; rep < repetitions; ++rep) {
-    Child daemon;
-    LineClient client;
-    if (!StartZeva(plan.paths, daemon, client)) {
-      result.error = "the daemon did not start";
-      break;
-    }
-    if (rotators > 0) {
-      client.Send(ConfigureLines(devices, 1, 1000));
-      if (!WaitRaw(devices, 10000)) {
-        result.error = "the daemon did not open every device";
-        break;
-      }
-    }
-    SleepMs(150);
-    int status = 0;
-    int64_t exitAt = 0;
-    const int64_t start = NowNs();
-    daemon.Signal(SIGTERM);
-    if (!daemon.Wait(5000, &status, &exitAt)) {
-      result.error = "the daemon did not stop within 5 s of SIGTERM";
-      break;
-    }
-    result.time.push_back(NsToMs(exitAt - start));
-    client.Close();
-    bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    for (Box* box : devices) clean = clean && box->SettingsRestored();
-    if (clean) ++result.clean;
-  }
-  return result;
-}
-
-Footprint MeasureFootprint(const Plan& plan, int rotators,
-                           double windowSeconds) {
-  Footprint result;
-  result.rotators = rotators;
-  Boxes boxes;
-  if (!MakeBoxes(rotators, &boxes, &result.error)) return result;
-  BoxLoop loop(Pointers(boxes));
-  Child daemon;
-  LineClient client;
-  if (!StartZeva(plan.paths, daemon, client)) {
-    result.error = "the daemon did not start";
-    return result;
-  }
-  client.StartReader('\r', [](const std::string&, int64_t) {});
-  if (rotators > 0) {
-    client.Send(ConfigureLines(Pointers(boxes), 1, 1000));
-    if (!loop.ActivateWhenRaw(Indexes(0, boxes.size()), 10000)) {
-      result.error = "the daemon did not open every device";
-      return result;
-    }
-  }
-  SleepMs(2000);  // past start-up and the first polls
-  const MachineLoad load;
-  const double cpuBefore = daemon.CpuSeconds();
-  const int64_t start = NowNs();
-  SleepMs(windowSeconds * 1000);
-  const double cpuAfter = daemon.CpuSeconds();
-  const int64_t end = NowNs();
-  result.windowSeconds = NsToMs(end - start) / 1000;
-  result.cpuSecondsPerHour =
-      (cpuAfter - cpuBefore) / result.windowSeconds * 3600;
-  result.otherCores = load.OtherCores(cpuAfter - cpuBefore);
-  result.residentKb = daemon.ResidentKb();
-  result.peakKb = daemon.PeakResidentKb();
-  result.threads = daemon.Threads();
-  client.Close();
-  daemon.Stop();
-  return result;
-}
-
-namespace {
 
 // One ZEVA session at its smallest: connect, configure a rotator, turn it,
 // disconnect (without waiting for anything: the daemon answers nothing),
@@ -405,17 +104,6 @@ bool RotctldCycle(BoxLoop& loop, Box& box, int port, int bearing, double* ms) {
   client.Close();
   *ms = NsToMs(NowNs() - start);
   return ok;
-}
-
-bool ZevaTurn(BoxLoop& loop, Box& box, LineClient& client, int bearing,
-              double* ms) {
-  const int before = box.SetCommands();
-  const int64_t start = NowNs();
-  client.Send("ROTATE 1 " + std::to_string(bearing) + "\r");
-  if (!loop.WaitFor([&] { return box.SetCommands() > before; }, 3000))
-    return false;
-  *ms = NsToMs(box.LastSetNs() - start);
-  return true;
 }
 
 // Asks rotctld for the position once a second from `start` until `end`,
@@ -557,7 +245,8 @@ SideBySide MeasureSideBySide(const Plan& plan) {
   for (int i = 0; i < rounds; ++i) {
     const int bearing = (i * 53) % 360;
     double ms = 0;
-    if (ZevaTurn(loop, zevaBox, client, bearing, &ms))
+    if (TurnThrough(loop, zevaBox, client,
+                    "ROTATE 1 " + std::to_string(bearing) + "\r", &ms))
       result.zeva.command.push_back(ms);
     else
       ++result.zeva.failures;
