@@ -118,11 +118,12 @@ TEST_F(BridgeE2eTest, UnpluggedBoxIsOfflineUntilItIsBack) {
 }
 
 TEST_F(BridgeE2eTest, DaemonAwayMeansErrorsAtOnce) {
+  RotctlClient client;
+  ASSERT_TRUE(client.Connect(port));
+  ASSERT_TRUE(WaitFor([&] { return client.Ask("p", 2) == "0.00\n0.00\n"; }));  // a bearing known
   ASSERT_TRUE(daemon.Signal(SIGTERM));
   ASSERT_EQ(daemon.Wait(5000), 0);
   ASSERT_TRUE(bridge.WaitForStderr("lost the daemon", 5000)) << bridge.Stderr();
-  RotctlClient client;
-  ASSERT_TRUE(client.Connect(port));
   for (const char* command : {"p", "P 10 0", "S"}) {  // no old bearing, no set pretended done
     auto asked = Clock::now();
     EXPECT_EQ(client.Ask(command, 2), "RPRT -6\n") << command;
