@@ -2,6 +2,9 @@
 
 #include <chrono>
 #include <random>
+#include <sstream>
+
+#include "tests/support/ChildProcess.h"
 
 namespace bridge_test {
 
@@ -23,6 +26,20 @@ int FreePortPair() {
     if (testing_support::PortIsFree(port) && testing_support::PortIsFree(port + 2)) return port;
   }
   return 0;
+}
+
+std::string Rotctl(int port, const std::vector<std::string>& command) {
+  std::vector<std::string> argv = {testing_support::ChildProcess::FindInPath("rotctl"), "-m", "2", "-r",
+                                   "127.0.0.1:" + std::to_string(port)};
+  if (argv[0].empty()) return "rotctl not found: install Debian's libhamlib-utils";
+  argv.insert(argv.end(), command.begin(), command.end());
+  std::string output, line, result;
+  int status = testing_support::ChildProcess::Run(argv, 20000, output);
+  std::istringstream lines(output);
+  while (std::getline(lines, line)) {
+    if (line.find("read_string_generic") == std::string::npos) result += line + "\n";
+  }
+  return std::to_string(status) + ": " + result;
 }
 
 std::string RotctlClient::ReadLine(int timeoutMs) {

@@ -1,9 +1,9 @@
 // A rotctld-protocol client on loopback, as the bridge tests use it: sends
-// command lines ended by a line feed and reads the answer lines. The socket
-// work is the shared TcpClient's.
+// command lines ended by a line feed and reads the answer lines.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tests/support/TcpClient.h"
 
@@ -12,10 +12,7 @@ namespace bridge_test {
 class RotctlClient {
  public:
   // Connects to 127.0.0.1:port, retrying for up to timeoutMs.
-  bool Connect(int port, int timeoutMs = 5000) {
-    return connection.Connect(port, timeoutMs);
-  }
-  void Close() { connection.Close(); }
+  bool Connect(int port, int timeoutMs = 5000) { return connection.Connect(port, timeoutMs); }
   bool Send(const std::string& bytes) { return connection.Send(bytes); }
 
   // Sends `command` and a line feed, then reads up to `lines` answer lines,
@@ -24,8 +21,6 @@ class RotctlClient {
   std::string Ask(const std::string& command, int lines, int timeoutMs = 5000);
   // The next line (with its line feed), or what came of it within timeoutMs.
   std::string ReadLine(int timeoutMs);
-  // Everything that arrives within timeoutMs.
-  std::string ReadAll(int timeoutMs) { return connection.ReadAll(timeoutMs); }
   // True when the bridge closed the connection within timeoutMs.
   bool WaitClosed(int timeoutMs) { return connection.WaitClosed(timeoutMs); }
 
@@ -36,5 +31,9 @@ class RotctlClient {
 // A loopback TCP port that nothing listens on now, with `port + 2` free too
 // (the bridge gives a second rotator the port two above the first).
 int FreePortPair();
+
+// Runs Debian's rotctl -m 2 against 127.0.0.1:port with `command`: "status:
+// output", without the trace of dump_state lines it adds to an error.
+std::string Rotctl(int port, const std::vector<std::string>& command);
 
 }  // namespace bridge_test

@@ -22,6 +22,7 @@
 #include "tests/support/Daemon.h"
 #include "tests/support/TcpClient.h"
 
+using bridge_test::Rotctl;
 using bridge_test::RotctlClient;
 using testing_support::ChildProcess;
 
@@ -186,20 +187,6 @@ class BridgeRotctldTest : public ::testing::Test {
       unlink((dir + "/" + name).c_str());
     }
     rmdir(dir.c_str());
-  }
-
-  // rotctl -m 2 against one side: its exit status and output, without the
-  // trace of the dump_state lines it read that it adds to an error.
-  std::string Rotctl(int port, const std::vector<std::string>& command) {
-    std::vector<std::string> argv = {"rotctl", "-m", "2", "-r", "127.0.0.1:" + std::to_string(port)};
-    argv.insert(argv.end(), command.begin(), command.end());
-    std::string output, line, result;
-    int status = ChildProcess::Run(argv, 20000, output);
-    std::istringstream lines(output);
-    while (std::getline(lines, line)) {
-      if (line.find("read_string_generic") == std::string::npos) result += line + "\n";
-    }
-    return std::to_string(status) + ": " + result;
   }
 
   // Median answer time in ms of `count` asks of `commands` in turn.
