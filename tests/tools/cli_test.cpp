@@ -46,10 +46,10 @@ TEST(ToolCommandLineTest, HelpVersionAndMistakesAnswerAlike) {
         const bool mistake = test.second == '!';
         EXPECT_EQ(result.status, mistake ? tool.usageStatus : 0);
         EXPECT_EQ(mistake ? result.out : result.err, "");
-        if (test.second == 'V') EXPECT_EQ(result.out, tool.name + " " + zeva::kVersion + "\n");
-        if (test.second == 'h') EXPECT_EQ(result.out.rfind("Usage: " + tool.name + " ", 0), 0u);
-        if (mistake) EXPECT_TRUE(result.err.rfind(tool.name + ": ", 0) == 0 &&
-                                 result.err.find("Try '" + tool.name + " --help'.\n") != std::string::npos);
+        if (test.second == 'V') { EXPECT_EQ(result.out, tool.name + " " + zeva::kVersion + "\n"); }
+        if (test.second == 'h') { EXPECT_EQ(result.out.rfind("Usage: " + tool.name + " ", 0), 0u); }
+        if (mistake) { EXPECT_TRUE(result.err.rfind(tool.name + ": ", 0) == 0 &&
+                                   result.err.find("Try '" + tool.name + " --help'.\n") != std::string::npos); }
       }
     }
   }
@@ -71,7 +71,7 @@ TEST(CtlHostTest, EveryHostFormNamesTheDaemon) {
     Result result = RunTool(ZEVA_CTL_PATH, test.first);
     SCOPED_TRACE(::testing::PrintToString(test.first) + "\n" + result.err);
     EXPECT_EQ(result.status, test.second.empty() ? 1 : 2);
-    if (!test.second.empty()) EXPECT_EQ(result.err.rfind("zeva-ctl: cannot connect to " + test.second + ": ", 0), 0u);
+    if (!test.second.empty()) { EXPECT_EQ(result.err.rfind("zeva-ctl: cannot connect to " + test.second + ": ", 0), 0u); }
   }
 }
 
@@ -90,7 +90,7 @@ TEST(CtlOneShotTest, TurningWithoutConfiguringSaysTheDaemonForgets) {
     SCOPED_TRACE(::testing::PrintToString(test.first) + "\n" + result.err);
     EXPECT_EQ(result.status, 0);  // still sent, as before
     EXPECT_EQ(result.err.find("forgets its rotators") != std::string::npos, !test.second.empty());
-    if (!test.second.empty()) EXPECT_NE(result.err.find("  zeva-ctl configure " + test.second), std::string::npos);
+    if (!test.second.empty()) { EXPECT_NE(result.err.find("  zeva-ctl configure " + test.second), std::string::npos); }
   }
 }
 
