@@ -57,7 +57,7 @@ TEST_F(ServerTest, LinesAreFramedAtTheCarriageReturn) {
     ASSERT_TRUE(Sync(client));
     EXPECT_EQ(log.NewOut(), c.logged);
   }
-  for (const char* part : {"ROT", "ATE 1 ", "90\r"}) {  // one line in segments
+  for (const char* part : {"R", "OT", "ATE 1 ", "9", "0\r"}) {  // one line in segments, some of one byte
     ASSERT_TRUE(client.Send(part));
     SleepMs(30);
   }
