@@ -1,7 +1,6 @@
 // The bridge end to end with the real daemon while boxes are unplugged, the
 // daemon goes away or is taken over, and clients flood or crowd a port. The
 // answers' bytes are compared with rotctld's in bridge_rotctld_test.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -39,16 +38,6 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 40000) {
     if (MsSince(start) > timeoutMs) return false;
   }
   return true;
-}
-
-// The process's open descriptors, or -1 where /proc does not list them.
-int Descriptors(pid_t pid) {
-  DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (struct dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-  closedir(dir);
-  return count;
 }
 
 // Rotator 1: a Yaesu box polled every 200 ms on the first port; rotator 2: a
@@ -133,7 +122,7 @@ TEST_F(BridgeE2eTest, DaemonAwayMeansErrorsAtOnce) {
 
 TEST_F(BridgeE2eTest, DaemonLinkDropsLeaveOneRotatorPerDevice) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  int before = Descriptors(daemon.Pid());
+  int before = daemon.OpenDescriptors();
   if (before < 0) GTEST_SKIP() << "no /proc/PID/fd on this system: descriptors cannot be counted";
   const size_t kDrops = 100;
   for (size_t drop = 1; drop <= kDrops; ++drop) {
@@ -144,7 +133,7 @@ TEST_F(BridgeE2eTest, DaemonLinkDropsLeaveOneRotatorPerDevice) {
         << "drop " << drop << "\n" << bridge.Stderr();
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  int after = Descriptors(daemon.Pid());
+  int after = daemon.OpenDescriptors();
   std::cout << "[ FIGURES  ] daemon descriptors before " << kDrops << " link drops: " << before
             << ", after: " << after << "\n";
   EXPECT_EQ(after, before);

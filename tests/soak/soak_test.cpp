@@ -1,7 +1,6 @@
 // Soak and fault runs of the real daemon, bounded in count and time, each
 // printing what it measured and ending with a stop signal that must end the
 // daemon with status 0 within two seconds, every device restored.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -26,18 +25,15 @@ using namespace testing_support;
 
 // Open descriptors, threads and resident memory of a process, from /proc.
 struct Stats {
-  long fds = 0, threads = -1, rssKb = -1;
-  bool Read(pid_t pid) {
-    const std::string base = "/proc/" + std::to_string(pid);
-    std::ifstream status(base + "/status");
+  long fds = -1, threads = -1, rssKb = -1;
+  bool Read(const ChildProcess& process) {
+    fds = process.OpenDescriptors();
+    std::ifstream status("/proc/" + std::to_string(process.Pid()) + "/status");
     for (std::string line; std::getline(status, line);) {
       if (line.rfind("Threads:", 0) == 0) threads = std::stol(line.substr(8));
       if (line.rfind("VmRSS:", 0) == 0) rssKb = std::stol(line.substr(6));
     }
-    DIR* dir = opendir((base + "/fd").c_str());
-    for (struct dirent* entry; dir && (entry = readdir(dir));) fds += entry->d_name[0] != '.';
-    if (dir) closedir(dir);
-    return threads >= 0 && dir;
+    return threads >= 0 && fds >= 0;
   }
 };
 
@@ -134,12 +130,12 @@ TEST_F(SoakTest, ThousandConnectConfigureDisconnectCyclesLeakNothing) {
   for (int i = 0; i < 20; ++i) cycle();  // warms up allocator and caches
   SleepMs(300);
   Stats before, after;
-  if (!before.Read(daemon.Pid())) GTEST_SKIP() << "no /proc to read the figures from";
+  if (!before.Read(daemon)) GTEST_SKIP() << "no /proc to read the figures from";
   auto start = Clock::now();
   for (int i = 0; i < 1000 && !HasFatalFailure(); ++i) cycle();
   printf("[ figures  ] 1000 cycles of 4 rotators in %ld ms\n", MsSince(start));
   SleepMs(300);
-  ASSERT_TRUE(after.Read(daemon.Pid()));
+  ASSERT_TRUE(after.Read(daemon));
   printf("[ figures  ] fds, threads, kB before: %ld %ld %ld; after: %ld %ld %ld\n", before.fds,
          before.threads, before.rssKb, after.fds, after.threads, after.rssKb);
   EXPECT_EQ(after.fds, before.fds);
@@ -195,7 +191,7 @@ TEST_F(SoakTest, HundredMegabytesWithoutCarriageReturn) {
   printf("[ figures  ] 100 MB line in %ld ms\n", MsSince(start));
 #if !defined(ZEVA_SANITIZED) && !defined(ZEVA_EMULATED)
   Stats stats;
-  EXPECT_TRUE(!stats.Read(daemon.Pid()) || stats.rssKb < 64 * 1024) << stats.rssKb;
+  EXPECT_TRUE(!stats.Read(daemon) || stats.rssKb < 64 * 1024) << stats.rssKb;
 #endif
   EXPECT_EQ(daemon.CountStdout("Discarding client text"), 1u);
   StopAndCheck(SIGTERM, {});

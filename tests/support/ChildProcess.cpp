@@ -1,6 +1,7 @@
 #include "tests/support/ChildProcess.h"
 
 #include <fcntl.h>
+#include <dirent.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -35,6 +36,15 @@ size_t Count(const std::string& all, const std::string& text) {
 ChildProcess::~ChildProcess() {
   Kill();
   RemoveFiles();
+}
+
+int ChildProcess::OpenDescriptors() const {
+  DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (struct dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+  closedir(dir);
+  return count;
 }
 
 int ChildProcess::Stop(int graceMs) {

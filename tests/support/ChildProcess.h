@@ -31,6 +31,8 @@ class ChildProcess {
   bool Start(const std::vector<std::string>& argv,
              Descriptors descriptors = Descriptors::kInherit);
   pid_t Pid() const { return pid; }
+  // The child's open descriptors, or -1 where /proc does not list them.
+  int OpenDescriptors() const;
   bool Running() const { return pid > 0; }
 
   bool Signal(int signal);
