@@ -245,9 +245,16 @@ main().then(() => 0, (error) => {
     console.error(`--- ${child.spawnargs.slice(0, 3).join(" ")} ---\n${events.slice(-1500)}`);
   }
   return 1;
-}).then(async (status) => {
+}).then(async (result) => {
+  let status = result;
   for (const child of children) if (child.exitCode === null) child.kill("SIGTERM");
-  await Promise.all(children.map((child) => Promise.race([child.ended, sleep(5000)])));
+  const codes = await Promise.all(children.map((child) => Promise.race([child.ended, sleep(5000)])));
+  // Every program ends cleanly on SIGTERM (a sanitizer's report would not).
+  codes.forEach((code, i) => {
+    if (code === 0) return;
+    console.error(`page test: ${children[i].spawnargs[0]} ended with ${code}:\n${children[i].log.slice(-3000)}`);
+    status = 1;
+  });
   fs.rmSync(dir, { recursive: true, force: true });
   process.exit(status);
 });

@@ -1,6 +1,9 @@
 #include "WebFront.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 
@@ -54,14 +57,26 @@ WebFront::~WebFront() { Stop(); }
 
 bool WebFront::Open(std::string& error) {
   if (!options.secretFile.empty()) {
-    std::ifstream file(options.secretFile);
+    // A bare name is a systemd credential (LoadCredential=NAME:PATH), which
+    // a service with a dynamic user can read where the file itself is
+    // root's alone.
+    std::string path = options.secretFile;
+    const char* credentials = getenv("CREDENTIALS_DIRECTORY");
+    if (path.find('/') == std::string::npos && credentials != nullptr) {
+      path = std::string(credentials) + "/" + path;
+    }
+    std::ifstream file(path);
     if (!file || !std::getline(file, secret)) {
-      error = "cannot read the secret file " + options.secretFile;
+      error = "cannot read the secret file " + path;
       return false;
+    }
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+      BridgeLog("warning: other users can read the secret file %s (chmod 600 it)", path.c_str());
     }
     while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
     if (secret.empty()) {
-      error = "the secret file " + options.secretFile + " starts with an empty line";
+      error = "the secret file " + path + " starts with an empty line";
       return false;
     }
   }
