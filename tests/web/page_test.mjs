@@ -235,7 +235,14 @@ async function measure(page, box, rotctldPort) {
     `| Box reply to page update (browser) | ${stats(pageMs)} |\n| rotctld port: \`p\` asked to answer read | ${stats(rotctldMs)} |\n`;
   console.log(table);
   assert(pageMs.length >= 200, `only ${pageMs.length} updates could be matched to box replies`);
-  if (env.ZEVA_WEB_RESULTS) fs.writeFileSync(env.ZEVA_WEB_RESULTS, table);
+  if (env.ZEVA_WEB_RESULTS) {
+    fs.writeFileSync(env.ZEVA_WEB_RESULTS, `# The station page's latency\n\nMade by the browser test ` +
+      `(tests/web/page_test.mjs, ZEVA_WEB_RESULTS set) on ${new Date().toISOString().slice(0, 16)} UTC, ` +
+      `${os.cpus().length} cores, load average ${os.loadavg()[0].toFixed(2)}. A Yaesu box emulator polled ` +
+      `every 100 ms turns to and fro; each page update of its bearing is matched with the box's reply ` +
+      `that carried it (the emulator's trace, to the microsecond) and timed by the browser's clock. ` +
+      `Beside it, the bridge's rotctld port answering \`p\` (its last bearing) 200 times.\n\n${table}`);
+  }
 }
 
 main().then(() => 0, (error) => {
