@@ -3,6 +3,7 @@
 #   make test   build and run every test: plain, ASan+UBSan and TSan builds,
 #               then the fuzz targets (corpus replay and a short run each)
 #   make demo   try it without hardware (emulated boxes)
+#   make web-demo  the same boxes on the station's web page (port 8080)
 #   make package  the Debian package (.deb) in build/package
 #   make test-arm64  cross-build for 64-bit ARM, run the tests under qemu-user
 
@@ -25,6 +26,9 @@ test-dev:
 
 demo:
 	tools/demo.sh
+
+web-demo:
+	tools/demo.sh --web
 
 # Needs crossbuild-essential-arm64, libgtest-dev:arm64 and qemu-user with
 # its binfmt_misc entry (what .ci/run installs and registers).
@@ -64,4 +68,4 @@ package-test: package
 	  --suppress-tags bogus-mail-host,bogus-mail-host-in-debian-changelog,initial-upload-closes-no-bugs \
 	  build/package/zeva-rotator_2.0.1-1_`dpkg --print-architecture`.deb
 
-.PHONY: run test test-dev test-arm64 demo package package-test
+.PHONY: run test test-dev test-arm64 demo web-demo package package-test

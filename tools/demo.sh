@@ -3,7 +3,19 @@
 # daemon and two emulated controller boxes (a Yaesu and a Rotor-EZ), then
 # configures and turns both rotators through one zeva-ctl connection while
 # the bearings arrive. Everything it started is stopped on exit.
+#
+#   tools/demo.sh          the zeva-ctl walk-through above
+#   tools/demo.sh --web    the same boxes behind the rotctld bridge and its
+#                          web page on http://127.0.0.1:8080/ until Ctrl-C
 set -euo pipefail
+
+web=0
+case "${1:-}" in
+  "") ;;
+  --web) web=1 ;;
+  *) echo "usage: tools/demo.sh [--web]" >&2; exit 2 ;;
+esac
+web_port=8080
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build-demo"
@@ -51,6 +63,12 @@ cmake --build "$build" -j2 >"$work/build.log" 2>&1 || { tail -40 "$work/build.lo
 daemon="$build/app/zeva-rotator"
 boxsim="$build/tools/boxsim/zeva-boxsim"
 ctl="$build/tools/ctl/zeva-ctl"
+bridge="$build/tools/bridge/zeva-rotctl-bridge"
+
+if ((web)) && (exec 3<>"/dev/tcp/127.0.0.1/$web_port") 2>/dev/null; then
+  echo "demo: TCP port $web_port is already in use; stop what uses it and try again." >&2
+  exit 1
+fi
 
 say "Starting the daemon (log: daemon output is shown at the end)"
 "$daemon" >"$work/daemon.log" 2>&1 &
@@ -94,6 +112,19 @@ start_box rotorez 300
 rotorez="$box_path"
 echo "Yaesu GS-232 box on $yaesu (antenna at 000)"
 echo "Rotor-EZ box on $rotorez (antenna at 300)"
+
+if ((web)); then
+  say "The rotctld bridge and its web page"
+  "$bridge" --http "127.0.0.1:$web_port" --preset EU:45 --preset JA:330 --preset VK:230 \
+    --rotator "1:$yaesu:yaesu:500" --rotator "2:$rotorez:rotorez:500" 2>&1 &
+  pids+=($!)
+  sleep 1
+  echo
+  echo "Open http://127.0.0.1:$web_port/ in a browser (rotctld: rotctl -m 2 -r 127.0.0.1:4533)."
+  echo "Press Ctrl-C to stop."
+  wait "${pids[-1]}" || true
+  exit 0
+fi
 
 say "One zeva-ctl connection: configure, turn, watch the bearings, stop"
 "$ctl" \

@@ -136,6 +136,16 @@ TEST(BridgeOptionsTest, RotatorsGetPortsTwoApartAndTheirAzimuthRanges) {
            std::to_string(r.minAz) + ".." + std::to_string(r.maxAz) + " ";
   }
   EXPECT_EQ(got, byPath + " 14533:4:0..360 /dev/b 14537:5:0..450 /dev/c 14535:1:-180..180 /dev/d 14539:12:0..360 ");
+
+  // The web page: loopback by default; anywhere else with a secret file.
+  for (const auto& http : std::vector<std::pair<std::string, std::string>>{
+           {"8080", "127.0.0.1"}, {"[::1]:8080", "::1"}, {"192.0.2.1:8080", "192.0.2.1"}}) {
+    BridgeOptions web;
+    ASSERT_TRUE(ParseArgs({"--http", http.first, "--http-secret-file", "/s", "--preset", "Long Path EU:225.5",
+                           "-r", "1:/dev/a:yaesu:1000"}, web, error)) << error;
+    EXPECT_EQ(web.httpAddress + " " + std::to_string(web.httpPort), http.second + " 8080");
+    EXPECT_EQ(web.presets.back().name + " " + std::to_string(web.presets.back().azimuth), "Long Path EU 225.500000");
+  }
 }
 
 TEST(BridgeOptionsTest, MistakesAreUsageErrors) {
@@ -148,6 +158,10 @@ TEST(BridgeOptionsTest, MistakesAreUsageErrors) {
       {"-r", "1:/dev/ttyUSB0:yaesu:1000:0..800"},                // range
       {"-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/a:yaesu:1000"},  // same device
       {"-r", "1:/dev/a:yaesu:1000:5000", "-r", "2:/dev/b:spid:500:5000"},  // same port
+      {"--http", "0.0.0.0:8080", "-r", "1:/dev/a:yaesu:1000"},    // off loopback, no secret
+      {"--http", "80a", "-r", "1:/dev/a:yaesu:1000"},             // port
+      {"--preset", "EU:45", "-r", "1:/dev/a:yaesu:1000"},         // a preset, no page
+      {"--http", "8080", "--preset", "EU", "-r", "1:/dev/a:yaesu:1000"},  // no azimuth
   };
   for (const auto& args : wrong) {
     BridgeOptions options;

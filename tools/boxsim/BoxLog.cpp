@@ -23,7 +23,7 @@ void BoxLog::Always(const std::string& text) {
   localtime_r(&seconds, &local);
   char stamp[32];
   strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-  fprintf(stderr, "%s.%03d boxsim: %s\n", stamp, static_cast<int>(now.tv_usec / 1000), text.c_str());
+  fprintf(stderr, "%s.%06d boxsim: %s\n", stamp, static_cast<int>(now.tv_usec), text.c_str());
   fflush(stderr);
 }
 

@@ -12,7 +12,8 @@ class BoxLog {
   static void SetVerbose(bool verbose);
   static bool Verbose();
 
-  // One line "HH:MM:SS.mmm boxsim: <text>" on standard error when verbose.
+  // One line "HH:MM:SS.uuuuuu boxsim: <text>" (local time to the
+  // microsecond) on standard error when verbose.
   static void Trace(const std::string& text);
   // The same line whether or not tracing is on.
   static void Always(const std::string& text);

@@ -37,6 +37,7 @@ Bridge::Bridge(const BridgeOptions& options) : options(options) {
 }
 
 Bridge::~Bridge() {
+  web.reset();
   listeners.clear();
   if (link) link->Close();
 }
@@ -57,6 +58,10 @@ bool Bridge::Open(std::string& error) {
     if (!listener->Open(options.listenAddress, error)) return false;
     listeners.push_back(std::move(listener));
   }
+  if (options.httpPort != 0) {
+    web = std::make_unique<WebFront>(options, rotators, *link);
+    if (!web->Open(error)) return false;
+  }
   return true;
 }
 
@@ -74,6 +79,7 @@ int Bridge::Run() {
   BridgeLog("version %s; daemon at %s:%d; %zu rotator(s)", zeva::kVersion,
             options.daemonHost.c_str(), options.daemonPort, rotators.size());
   link->Start();
+  if (web) web->Start(Clock::now());
   while (!g_stopRequested) {
     Clock::time_point now = Clock::now();
     if (now >= watchAt) WatchDevices(now);
@@ -85,10 +91,12 @@ int Bridge::Run() {
       sent = SendCommands();
       for (auto& listener : listeners) listener->Service(now);
     }
+    if (web) web->Service(now);
 
     Clock::time_point next = std::min(watchAt, link->NextDeadline());
     for (auto& rotator : rotators) next = std::min(next, rotator->NextDeadline());
     for (auto& listener : listeners) next = std::min(next, listener->NextDeadline());
+    if (web) next = std::min(next, web->NextDeadline());
     int timeoutMs = kMaxSleepMs;
     if (next != Clock::time_point::max()) {
       auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
@@ -103,10 +111,12 @@ int Bridge::Run() {
     });
     link->AddToPollSet(pollSet);
     for (auto& listener : listeners) listener->AddToPollSet(pollSet);
+    if (web) web->AddToPollSet(pollSet);
     pollSet.Wait(timeoutMs);
     pollSet.Dispatch();
   }
   BridgeLog("stopping");
+  web.reset();
   listeners.clear();
   link->Close();
   return 0;

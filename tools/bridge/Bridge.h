@@ -5,7 +5,9 @@
 // rotators. The loop looks at every device path four times a second: when
 // one goes, comes back or names another device, the link starts over with
 // an empty registry. Whenever the daemon has carried out the last batch,
-// the rotators' waiting commands go out as the next one.
+// the rotators' waiting commands go out as the next one. With --http, a
+// WebFront serves the station page from threads of its own and brings its
+// turns and stops to this loop.
 //
 // main() creates one Bridge, calls Open() and then Run() on the main thread;
 // RequestStop() may be called from a signal handler.
@@ -22,6 +24,7 @@
 #include "DaemonLink.h"
 #include "PollSet.h"
 #include "RotctlListener.h"
+#include "WebFront.h"
 
 class Bridge {
  public:
@@ -30,7 +33,7 @@ class Bridge {
   Bridge(const Bridge&) = delete;
   Bridge& operator=(const Bridge&) = delete;
 
-  // Opens every rotctld port. On failure returns false with the reason.
+  // Opens every rotctld port and the web page's. On failure returns false with the reason.
   bool Open(std::string& error);
   // Connects to the daemon and serves until RequestStop(); then closes
   // everything. Returns the exit status (0).
@@ -52,6 +55,7 @@ class Bridge {
   std::unique_ptr<DaemonLink> link;
   std::vector<std::unique_ptr<BridgedRotator>> rotators;
   std::vector<std::unique_ptr<RotctlListener>> listeners;
+  std::unique_ptr<WebFront> web;  // the station page, with --http
   PollSet pollSet;
   std::set<int> strangers;  // rotator numbers not ours that bearings came for (logged once)
   std::chrono::steady_clock::time_point watchAt;  // when to look at the device paths next

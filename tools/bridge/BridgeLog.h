@@ -2,7 +2,8 @@
 // prefixed with the program's name, then a flush. Under systemd the journal
 // adds the time; under FreeBSD's daemon(8) syslog does.
 //
-// Called only by the bridge's one thread (the poll loop).
+// Called by the bridge's thread and by the web page's threads: each line is
+// written with one stdio call, so lines from different threads never mix.
 #pragma once
 
 #include <cstdarg>
@@ -16,11 +17,12 @@
 
 inline void BridgeLog(const char* format, ...) BRIDGE_PRINTF(1, 2);
 inline void BridgeLog(const char* format, ...) {
+  char line[1024] = "zeva-rotctl-bridge: ";
+  const size_t prefix = sizeof "zeva-rotctl-bridge: " - 1;
   va_list args;
   va_start(args, format);
-  fputs("zeva-rotctl-bridge: ", stderr);
-  vfprintf(stderr, format, args);
-  fputc('\n', stderr);
-  fflush(stderr);
+  vsnprintf(line + prefix, sizeof line - prefix - 1, format, args);
   va_end(args);
+  fprintf(stderr, "%s\n", line);
+  fflush(stderr);
 }

@@ -1,8 +1,12 @@
 #include "BridgeOptions.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <set>
 
@@ -50,6 +54,15 @@ bool IsKnownModel(int model) {
 }
 
 }  // namespace
+
+bool IsLoopbackAddress(const std::string& address) {
+  if (address == "localhost") return true;
+  unsigned char bytes[16];
+  if (inet_pton(AF_INET, address.c_str(), bytes) == 1) return bytes[0] == 127;
+  static const unsigned char kLoopback6[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  return inet_pton(AF_INET6, address.c_str(), bytes) == 1 &&
+         std::equal(bytes, bytes + 16, kLoopback6);
+}
 
 int BridgeOptions::ModelNumber(const std::string& nameOrNumber) {
   int number = 0;
@@ -146,14 +159,57 @@ bool BridgeOptions::ParseRotator(const std::string& text, RotatorSetup& setup,
   return true;
 }
 
+// [ADDRESS:]PORT, ADDRESS an IPv4 address, a name or [IPv6].
+bool BridgeOptions::ParseHttp(const std::string& text, std::string& error) {
+  std::string::size_type colon = text.rfind(':');
+  std::string portText = text;
+  if (colon != std::string::npos) {
+    httpAddress = text.substr(0, colon);
+    portText = text.substr(colon + 1);
+    if (httpAddress.size() >= 2 && httpAddress.front() == '[' && httpAddress.back() == ']') {
+      httpAddress = httpAddress.substr(1, httpAddress.size() - 2);
+    }
+  }
+  if (httpAddress.empty() || !ToInt(portText, 1, 65535, httpPort)) {
+    error = "--http " + text + ": expected [ADDRESS:]PORT, PORT 1..65535";
+    return false;
+  }
+  return true;
+}
+
+// NAME:AZIMUTH; the name is what the button shows.
+bool BridgeOptions::ParsePreset(const std::string& text, std::string& error) {
+  std::string::size_type colon = text.rfind(':');
+  Preset preset;
+  char* end = nullptr;
+  if (colon != std::string::npos) {
+    preset.name = text.substr(0, colon);
+    preset.azimuth = strtod(text.c_str() + colon + 1, &end);
+  }
+  bool printable = std::all_of(preset.name.begin(), preset.name.end(), [](char c) {
+    return static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
+  });
+  if (colon == std::string::npos || preset.name.empty() || preset.name.size() > 24 ||
+      !printable || end == text.c_str() + colon + 1 || *end != '\0' ||
+      !(preset.azimuth >= -360 && preset.azimuth <= 720)) {
+    error = "--preset " + text + ": expected NAME:AZIMUTH, a name of up to 24 characters and "
+            "an azimuth from -360 to 720";
+    return false;
+  }
+  presets.push_back(preset);
+  return true;
+}
+
 bool BridgeOptions::Parse(int argc, char** argv, std::string& error) {
   daemonPort = zeva::kTcpPort;
-  enum { kHost = 256, kPort, kListen, kBasePort };
+  enum { kHost = 256, kPort, kListen, kBasePort, kHttp, kSecretFile, kPreset };
   static const struct option kOptions[] = {
       {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
       {"verbose", no_argument, nullptr, 'v'},        {"rotator", required_argument, nullptr, 'r'},
       {"host", required_argument, nullptr, kHost},   {"port", required_argument, nullptr, kPort},
       {"listen", required_argument, nullptr, kListen}, {"base-port", required_argument, nullptr, kBasePort},
+      {"http", required_argument, nullptr, kHttp},   {"http-secret-file", required_argument, nullptr, kSecretFile},
+      {"preset", required_argument, nullptr, kPreset},
       {nullptr, 0, nullptr, 0},
   };
   zeva_tools::RestartGetopt();
@@ -181,6 +237,13 @@ bool BridgeOptions::Parse(int argc, char** argv, std::string& error) {
           return false;
         }
         break;
+      case kHttp:
+        if (!ParseHttp(text, error)) return false;
+        break;
+      case kSecretFile: secretFile = text; break;
+      case kPreset:
+        if (!ParsePreset(text, error)) return false;
+        break;
       case 'r': {
         RotatorSetup setup;
         if (!ParseRotator(text, setup, error)) return false;
@@ -199,6 +262,21 @@ bool BridgeOptions::Parse(int argc, char** argv, std::string& error) {
   if (rotators.empty()) {
     error = "no rotator given (--rotator ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX])";
     return false;
+  }
+
+  if (httpPort == 0 && (!secretFile.empty() || !presets.empty())) {
+    error = std::string(presets.empty() ? "--http-secret-file" : "--preset") +
+            " is for the web page: give --http [ADDRESS:]PORT too";
+    return false;
+  }
+  if (httpPort != 0 && secretFile.empty() && !IsLoopbackAddress(httpAddress)) {
+    error = "--http " + httpAddress + ":" + std::to_string(httpPort) +
+            ": other hosts can reach this address, so turning must ask for a secret: "
+            "give --http-secret-file FILE";
+    return false;
+  }
+  if (httpPort != 0 && presets.empty()) {
+    presets = {{"N", 0}, {"E", 90}, {"S", 180}, {"W", 270}};
   }
 
   std::set<int> ids;
@@ -258,6 +336,15 @@ std::string BridgeOptions::Usage() {
       "  --port PORT        daemon port (default 13020)\n"
       "  --listen ADDRESS   address of the rotctld ports (default 127.0.0.1)\n"
       "  --base-port PORT   first rotctld port (default 4533)\n"
+      "  --http [ADDRESS:]PORT\n"
+      "                     serve the station's web page (default ADDRESS\n"
+      "                     127.0.0.1); any other address needs a secret\n"
+      "  --http-secret-file FILE\n"
+      "                     the page asks for the secret in FILE (its first line)\n"
+      "                     before it turns or stops anything\n"
+      "  --preset NAME:AZIMUTH\n"
+      "                     a preset button on the page (repeatable; default\n"
+      "                     N:0 E:90 S:180 W:270)\n"
       "  -v, --verbose      log every rotctld command\n"
       "  -V, --version      print the version\n"
       "  -h, --help         this text\n"
@@ -265,7 +352,9 @@ std::string BridgeOptions::Usage() {
       "Example:\n"
       "  zeva-rotctl-bridge --rotator 1:/dev/ttyUSB0:yaesu:1000 --rotator 2:/dev/ttyUSB1:spid:500\n"
       "  rotctl -m 2 -r 127.0.0.1:4533 P 90 0\n"
+      "  zeva-rotctl-bridge --http 8080 --preset EU:45 --rotator 1:/dev/ttyUSB0:yaesu:1000\n"
+      "      (then open http://127.0.0.1:8080/)\n"
       "\n"
       "Logs go to standard error. Stops on SIGINT or SIGTERM (exit status 0);\n"
-      "exit status 1 when a rotctld port cannot be opened, 2 on a usage error.\n";
+      "exit status 1 when a port or the secret file cannot be opened, 2 on a usage error.\n";
 }

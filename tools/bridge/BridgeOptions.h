@@ -19,6 +19,12 @@ struct RotatorSetup {
   int maxAz = 360;
 };
 
+// A preset button of the web page: a name and the azimuth it turns to.
+struct Preset {
+  std::string name;
+  double azimuth = 0;
+};
+
 class BridgeOptions {
  public:
   static constexpr int kDefaultBasePort = 4533;
@@ -28,6 +34,11 @@ class BridgeOptions {
   std::string listenAddress = "127.0.0.1";
   int basePort = kDefaultBasePort;
   std::vector<RotatorSetup> rotators;
+  // The web page (--http [ADDRESS:]PORT); httpPort 0: no page.
+  std::string httpAddress = "127.0.0.1";
+  int httpPort = 0;
+  std::string secretFile;        // --http-secret-file: the secret asked for turning
+  std::vector<Preset> presets;   // --preset NAME:AZIMUTH (N, E, S, W if none)
   bool verbose = false;   // log every rotctld command and its result code
   bool help = false;      // -h/--help came first: print Usage() and exit 0
   bool version = false;   // -V/--version came first: print the version
@@ -48,5 +59,11 @@ class BridgeOptions {
   static bool ModelHasFeedback(int model);
 
  private:
+  bool ParseHttp(const std::string& text, std::string& error);
+  bool ParsePreset(const std::string& text, std::string& error);
   bool ParseRotator(const std::string& text, RotatorSetup& setup, std::string& error);
 };
+
+// Whether an address (of the web page, or a Host header's name) reaches
+// only this host: localhost, 127.0.0.0/8, ::1.
+bool IsLoopbackAddress(const std::string& address);

@@ -77,6 +77,7 @@ void BridgedRotator::Configured(Clock::time_point now, bool quietly) {
 
 void BridgedRotator::OnBearing(int value) {
   if (!HasFeedback()) return;
+  if (known && value != bearing) movedAt = Clock::now();
   known = true;
   bearing = value;
   awaitingFirst = false;
@@ -153,6 +154,16 @@ void BridgedRotator::NotSent() {
 bool BridgedRotator::Position(int& value) const {
   if (!known) return false;
   value = bearing;
+  return true;
+}
+
+bool BridgedRotator::Target(int& value) const {
+  if (pending == Command::Turn) {
+    value = pendingBearing;
+    return true;
+  }
+  if (pending == Command::Stop || !sentValid) return false;
+  value = sentBearing;
   return true;
 }
 

@@ -71,6 +71,11 @@ class BridgedRotator {
   // The bearing the daemon reported since the rotator was configured; for
   // a DCU-1, which never reports, the last bearing it was sent.
   bool Position(int& bearing) const;
+  // When the reported bearing last changed (time_point() if never).
+  Clock::time_point MovedAt() const { return movedAt; }
+  // The bearing the rotator was last told to turn to (waiting or sent), if
+  // no stop came since.
+  bool Target(int& bearing) const;
   // Whether the box reports positions at all (a DCU-1 does not).
   bool HasFeedback() const;
   // "ZEVA Yaesu GS-232 rotator 1 on /dev/ttyUSB0"
@@ -104,6 +109,8 @@ class BridgedRotator {
   uint64_t handedBefore = 0;  // `handed` before the last TakeCommand
   bool sentValid = false;   // `sentBearing` was the last turn sent, no stop since
   int sentBearing = 0;
+
+  Clock::time_point movedAt;  // when `bearing` last changed
 
   bool awaitingFirst = false;  // configured, no bearing since
   Clock::time_point silenceWarningAt;

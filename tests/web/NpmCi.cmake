@@ -1,0 +1,15 @@
+# Installs the browser test's npm packages exactly as package-lock.json pins
+# them, unless this lock file's packages are already there.
+set(stamp ${DIR}/node_modules/.zeva-lock)
+if(EXISTS ${stamp})
+  file(READ ${stamp} installed)
+  file(READ ${DIR}/package-lock.json wanted)
+  if(installed STREQUAL wanted)
+    return()
+  endif()
+endif()
+execute_process(COMMAND ${NPM} ci --prefer-offline --no-audit --no-fund WORKING_DIRECTORY ${DIR} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "npm ci failed in ${DIR} (is the npm registry reachable?)")
+endif()
+file(COPY_FILE ${DIR}/package-lock.json ${stamp})

@@ -1,0 +1,270 @@
+// The station page in a real browser (Debian's chromium, headless, driven by
+// puppeteer-core): the real daemon, two emulated boxes (Yaesu and Alfa SPID)
+// and the bridge with --http, all on loopback and pseudo-terminals.
+//
+// Environment (set by CTest): ZEVA_DAEMON, ZEVA_BOXSIM, ZEVA_BRIDGE (the
+// programs), ZEVA_CHROMIUM (the browser), ZEVA_SANITIZED=1 to skip the
+// latency figures; optional ZEVA_SCREENSHOT (where to write the page's
+// picture) and ZEVA_WEB_RESULTS (where to write the latency table).
+import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
+import fs from "node:fs";
+import http from "node:http";
+import net from "node:net";
+import os from "node:os";
+import path from "node:path";
+import puppeteer from "puppeteer-core";
+
+const env = process.env;
+const dir = fs.mkdtempSync(path.join(os.tmpdir(), "zeva-web-"));
+const children = [];
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+function start(program, args) {
+  const child = spawn(program, args, { env: { ...env, TZ: "UTC" }, stdio: ["ignore", "ignore", "pipe"] });
+  child.log = "";
+  child.stderr.on("data", (data) => { child.log += data; });
+  child.ended = new Promise((resolve) => child.on("exit", (code) => resolve(code)));
+  children.push(child);
+  return child;
+}
+
+async function until(what, test, timeoutMs = 15000) {
+  const end = Date.now() + timeoutMs;
+  for (;;) {
+    const value = await test();
+    if (value) return value;
+    if (Date.now() > end) throw new Error("timed out waiting for " + what);
+    await sleep(50);
+  }
+}
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer().once("error", reject);
+    server.listen(0, "127.0.0.1", () => {
+      const port = server.address().port;
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+// Sends raw bytes; resolves with the status line of the answer.
+function raw(port, bytes) {
+  return new Promise((resolve) => {
+    const socket = net.connect(port, "127.0.0.1", () => socket.write(bytes));
+    let answer = "";
+    socket.on("data", (data) => { answer += data; socket.end(); });
+    socket.on("close", () => resolve(answer.split("\r\n")[0]));
+    socket.on("error", () => resolve(answer.split("\r\n")[0]));
+  });
+}
+
+function post(port, pathName, body, headers = {}) {
+  return new Promise((resolve, reject) => {
+    const request = http.request({ host: "127.0.0.1", port, path: pathName, method: "POST",
+      headers: { "Content-Type": "application/x-www-form-urlencoded", ...headers } }, (response) => {
+      response.resume();
+      response.on("end", () => resolve(response.statusCode));
+    });
+    request.on("error", reject);
+    request.end(body);
+  });
+}
+
+// Whether a box received the text: its trace's rx lines, joined (one read
+// may hold a poll and a command, or part of one).
+const received = (box, text) => [...box.log.matchAll(/ rx "(.*)"$/gm)].map((m) => m[1]).join("")
+  .includes(text.replace(/\r/g, "\\r"));
+const card = (page, id) => page.evaluate((id) => {
+  const node = document.querySelector(`.card[data-id="${id}"]`);
+  return node && { state: node.querySelector(".state").textContent, bearing: node.querySelector(".bearing").textContent,
+    target: node.querySelector(".target-text").textContent, message: node.querySelector(".message").textContent };
+}, id);
+
+function startBridge(httpAddress, ports, extra = []) {
+  return start(env.ZEVA_BRIDGE, ["-v", "--http", httpAddress, "--preset", "EU:45", ...extra,
+    "--rotator", `1:${dir}/box1:yaesu:100:${ports[0]}`, "--rotator", `2:${dir}/box2:spid:100:${ports[1]}`]);
+}
+
+async function main() {
+  const taken = await new Promise((resolve) => {
+    const probe = net.createServer().once("error", () => resolve(true));
+    probe.listen(13020, () => probe.close(() => resolve(false)));
+  });
+  assert(!taken, "TCP port 13020 is taken: stop the program using it (another zeva-rotator?) and run again");
+  start(env.ZEVA_DAEMON, []);
+  const box1 = start(env.ZEVA_BOXSIM, ["-m", "yaesu", "--link", `${dir}/box1`, "-s", "60", "-v"]);
+  const box2 = start(env.ZEVA_BOXSIM, ["-m", "spid", "--link", `${dir}/box2`, "-s", "60", "--start", "200", "-v"]);
+  await until("the boxes", () => fs.existsSync(`${dir}/box1`) && fs.existsSync(`${dir}/box2`));
+  const rotctldPorts = [await freePort(), await freePort()];
+  const httpPort = await freePort();
+  let bridge = startBridge(`127.0.0.1:${httpPort}`, rotctldPorts);
+
+  const browser = await puppeteer.launch({ executablePath: env.ZEVA_CHROMIUM || "/usr/bin/chromium",
+    headless: true, args: ["--no-sandbox", "--disable-gpu"] });
+  try {
+    const page = await browser.newPage();
+    await page.setViewport({ width: 900, height: 620 });
+    await until("the web page", async () => (await raw(httpPort, "GET / HTTP/1.0\r\n\r\n")).includes("200"));
+    await page.goto(`http://127.0.0.1:${httpPort}/`);
+    await until("both cards with their bearings", async () =>
+      (await card(page, 1))?.bearing === "0°" && (await card(page, 2))?.bearing === "200°");
+
+    // Both cards follow the antennas: a typed bearing, a preset.
+    await page.type('.card[data-id="1"] input', "120");
+    await page.click('.card[data-id="1"] button[type=submit]');
+    await page.click('.card[data-id="2"] .presets button');
+    const seen = [new Set(), new Set()];
+    await until("both antennas at their targets", async () => {
+      const cards = [await card(page, 1), await card(page, 2)];
+      cards.forEach((c, i) => seen[i].add(c.bearing));
+      return cards[0].bearing === "120°" && cards[1].bearing === "45°" && cards[0].state === "still";
+    });
+    assert(seen[0].size > 5 && seen[1].size > 5, "the cards showed the turns: " + [...seen[0]] + " / " + [...seen[1]]);
+    assert(received(box1, "M120\r") && box1.log.includes("azimuth reached 120"));
+    await until("box 2 at 45", () => /azimuth reached 0*45$/m.test(box2.log));
+
+    // A click on the rose's south point turns to 180; stop reaches the box.
+    const rose = await (await page.$('.card[data-id="1"] .rose')).boundingBox();
+    await page.mouse.click(rose.x + rose.width / 2, rose.y + rose.height * 0.85);
+    await until("the box to receive M180", () => received(box1, "M180\r"));
+    await until("the card's target mark", async () => (await card(page, 1)).target === "→ 180°");
+    await sleep(400);
+    if (env.ZEVA_SCREENSHOT) await page.screenshot({ path: env.ZEVA_SCREENSHOT });
+    await page.click('.card[data-id="1"] .stop');
+    await until("the box to receive the stop", () => received(box1, "S\r"));
+    await until("the stop to be answered", async () => (await card(page, 1)).message === "Stopped");
+
+    // A box that vanishes is offline on the page, and comes back.
+    process.kill(box2.pid, "SIGUSR1");
+    await until("rotator 2 offline", async () => (await card(page, 2)).state === "offline");
+    process.kill(box2.pid, "SIGUSR1");
+    await until("rotator 2 back", async () => (await card(page, 2)).state === "still", 20000);
+
+    // Malformed and oversized requests get a 4xx; rotctld clients and the
+    // page go on.
+    assert.match(await raw(httpPort, "GARBAGE\r\n\r\n"), / 400 /);
+    assert.match(await raw(httpPort, "POST /api/turn HTTP/1.1\r\nHost: localhost\r\nContent-Length: 100000\r\n\r\n"), / 413 /);
+    assert.match(await raw(httpPort, "GET /api/state HTTP/1.1\r\nHost: rebound.example\r\n\r\n"), / 403 /);
+    assert.equal(await post(httpPort, "/api/turn", "rotator=1&bearing=north"), 400);
+    assert.match(await raw(rotctldPorts[0], "p\n"), /^\d+\.\d+\n/);
+
+    // A page of another origin cannot turn an antenna.
+    const evilPort = await freePort();
+    const evil = http.createServer((request, response) => response.end(`<script>
+      fetch("http://127.0.0.1:${httpPort}/api/turn", { method: "POST", mode: "no-cors",
+        headers: { "Content-Type": "application/x-www-form-urlencoded" }, body: "rotator=1&bearing=300" })
+        .finally(() => { document.title = "sent"; });</script>`)).listen(evilPort, "127.0.0.1");
+    const other = await browser.newPage();
+    await other.goto(`http://127.0.0.1:${evilPort}/`);
+    await until("the foreign page's request", async () => (await other.title()) === "sent");
+    await until("the bridge's refusal", () => bridge.log.includes(`refused a request from the page of http://127.0.0.1:${evilPort}`));
+    assert(!received(box1, "M300\r"), "a foreign page turned the antenna");
+    await other.close();
+    evil.close();
+
+    if (env.ZEVA_SANITIZED !== "1") await measure(page, box1, rotctldPorts[0]);
+
+    // The page says so while the bridge is gone, and reconnects by itself.
+    // Off loopback a turn needs the secret: refused without, done with it.
+    bridge.kill("SIGTERM");
+    assert.equal(await bridge.ended, 0);
+    const notice = () => page.$eval("#notice", (node) => node.textContent);
+    await until("the page to say it lost the bridge", async () => (await notice()).includes("reconnecting"));
+    fs.writeFileSync(`${dir}/secret`, "correct horse\n", { mode: 0o600 });
+    bridge = startBridge(`0.0.0.0:${httpPort}`, rotctldPorts, ["--http-secret-file", `${dir}/secret`]);
+    await until("the page to reconnect", async () => (await card(page, 1)).state === "still" && (await notice()) === "");
+    await page.$eval('.card[data-id="1"] input', (input) => { input.value = "200"; });
+    await page.click('.card[data-id="1"] button[type=submit]');
+    await until("the refusal on the card", async () => (await card(page, 1)).message.includes("secret"));
+    assert.equal(await page.$eval("#secret", (form) => form.hidden), false, "the page asks for the secret");
+    assert.equal(await post(httpPort, "/api/turn", "rotator=1&bearing=200", { Authorization: "Bearer wrong" }), 401);
+    assert(!received(box1, "M200\r"), "a turn without the secret reached the box");
+    await page.type("#secret-input", "correct horse");
+    await page.click("#secret button");
+    await page.click('.card[data-id="1"] button[type=submit]');
+    await until("the box to receive M200", () => received(box1, "M200\r"));
+    console.log("page test: all checks passed");
+  } finally {
+    await browser.close();
+  }
+}
+
+// Box reply to page update for 200 updates of rotator 1, turning to and fro;
+// beside it, the rotctld port's answer time for 200 "p" queries.
+async function measure(page, box, rotctldPort) {
+  const boxTimes = () => {
+    const day = new Date().toISOString().slice(0, 10);
+    return [...box.log.matchAll(/^(\d\d:\d\d:\d\d\.\d{6}) boxsim: tx "AZ=(\d+)\\r\\n"$/gm)].map((m) => ({
+      time: Date.parse(`${day}T${m[1].slice(0, 12)}Z`) + Number(m[1].slice(12)) / 1000, bearing: Number(m[2]) }));
+  };
+  const first = await page.evaluate(() => window.zevaArrivals.length);
+  let target = 0;
+  await until("200 updates of rotator 1", async () => {
+    const state = await card(page, 1);
+    if (state.state === "still" || state.bearing === `${target}°`) {
+      target = target === 0 ? 359 : 0;
+      await post(page.url().match(/:(\d+)\//)[1], "/api/turn", `rotator=1&bearing=${target}`);
+    }
+    return (await page.evaluate(() => window.zevaArrivals.length)) - first > 230;
+  }, 60000);
+  const arrivals = (await page.evaluate(() => window.zevaArrivals)).slice(-(230));
+  const replies = boxTimes();
+  const pageMs = [];
+  for (let i = 1; i < arrivals.length && pageMs.length < 200; ++i) {
+    const bearing = arrivals[i].bearings[0];
+    if (bearing === arrivals[i - 1].bearings[0]) continue;
+    const reply = replies.filter((r) => r.bearing === bearing && r.time <= arrivals[i].time + 1).pop();
+    if (reply) pageMs.push(arrivals[i].time - reply.time);
+  }
+  const rotctldMs = await new Promise((resolve) => {
+    const socket = net.connect(rotctldPort, "127.0.0.1");
+    const times = [];
+    let sent = 0n;
+    const ask = () => { sent = process.hrtime.bigint(); socket.write("p\n"); };
+    socket.on("connect", ask);
+    socket.on("data", () => {
+      times.push(Number(process.hrtime.bigint() - sent) / 1e6);
+      if (times.length < 200) ask(); else { socket.end(); resolve(times); }
+    });
+  });
+  const stats = (samples) => {
+    const sorted = [...samples].sort((a, b) => a - b);
+    const at = (q) => sorted[Math.min(sorted.length - 1, Math.ceil(q * sorted.length) - 1)];
+    return `${sorted.length} | ${at(0.5).toFixed(2)} | ${at(0.99).toFixed(2)} | ${sorted[sorted.length - 1].toFixed(2)}`;
+  };
+  const table = `| Path | Samples | Median (ms) | p99 (ms) | Max (ms) |\n|---|---:|---:|---:|---:|\n` +
+    `| Box reply to page update (browser) | ${stats(pageMs)} |\n| rotctld port: \`p\` asked to answer read | ${stats(rotctldMs)} |\n`;
+  console.log(table);
+  assert(pageMs.length >= 200, `only ${pageMs.length} updates could be matched to box replies`);
+  if (env.ZEVA_WEB_RESULTS) {
+    fs.writeFileSync(env.ZEVA_WEB_RESULTS, `# The station page's latency\n\nMade by the browser test ` +
+      `(tests/web/page_test.mjs, ZEVA_WEB_RESULTS set) on ${new Date().toISOString().slice(0, 16)} UTC, ` +
+      `${os.cpus().length} cores, load average ${os.loadavg()[0].toFixed(2)}. A Yaesu box emulator polled ` +
+      `every 100 ms turns to and fro; each page update of its bearing is matched with the box's reply ` +
+      `that carried it (the emulator's trace, to the microsecond) and timed by the browser's clock. ` +
+      `Beside it, the bridge's rotctld port answering \`p\` (its last bearing) 200 times.\n\n${table}`);
+  }
+}
+
+main().then(() => 0, (error) => {
+  console.error("page test failed: " + (error.stack || error));
+  for (const child of children) {
+    const events = child.log.split("\n").filter((line) => !/ [rt]x "/.test(line)).join("\n");
+    console.error(`--- ${child.spawnargs.slice(0, 3).join(" ")} ---\n${events.slice(-1500)}`);
+  }
+  return 1;
+}).then(async (result) => {
+  let status = result;
+  for (const child of children) if (child.exitCode === null) child.kill("SIGTERM");
+  const codes = await Promise.all(children.map((child) => Promise.race([child.ended, sleep(5000)])));
+  // Every program ends cleanly on SIGTERM (a sanitizer's report would not).
+  codes.forEach((code, i) => {
+    if (code === 0) return;
+    console.error(`page test: ${children[i].spawnargs[0]} ended with ${code}:\n${children[i].log.slice(-3000)}`);
+    status = 1;
+  });
+  fs.rmSync(dir, { recursive: true, force: true });
+  process.exit(status);
+});
