@@ -189,11 +189,18 @@ bool Serial::Write(const char* data, int length) {
     std::lock_guard<std::mutex> lock(writeMutex);
     int device = fd.load();
     size_t remaining = static_cast<size_t>(length);
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(kWriteTimeoutMs);
+    // The clock is read only once the device pushes back: a command or a
+    // poll that the device takes at once (the usual case) costs one write.
+    std::chrono::steady_clock::time_point deadline;
+    bool deadlineSet = false;
     while (remaining > 0) {
       ssize_t written = device >= 0 ? write(device, data, remaining) : -1;
       if (written < 0 && errno == EAGAIN) {
+        if (!deadlineSet) {
+          deadline = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(kWriteTimeoutMs);
+          deadlineSet = true;
+        }
         if (WaitWritable(device, wake.ReadFd(), deadline, running)) continue;
         if (errno == 0) return false;  // closing: silent, as on a closed link
       }
