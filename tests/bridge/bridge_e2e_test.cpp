@@ -17,7 +17,6 @@
 
 #include "tests/bridge/RotctlClient.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Daemon.h"
 #include "tests/support/TcpClient.h"
 
 using bridge_test::RotctlClient;

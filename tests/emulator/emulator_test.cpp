@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/Daemon.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TcpClient.h"
 #include "tests/support/Time.h"
 

@@ -14,7 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "tests/support/Daemon.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TcpClient.h"

@@ -13,6 +13,10 @@
 
 #include "tests/support/Time.h"
 
+#ifndef ZEVA_DAEMON_PATH
+#error "ZEVA_DAEMON_PATH must name the zeva-rotator binary"
+#endif
+
 namespace testing_support {
 
 namespace {
@@ -166,6 +170,15 @@ int ChildProcess::Run(const std::vector<std::string>& argv, int timeoutMs, std::
   int status = child.Wait(timeoutMs);
   output = child.Stdout() + child.Stderr();
   return status;
+}
+
+std::string Daemon::BinaryPath() { return ZEVA_DAEMON_PATH; }
+
+bool Daemon::Start(const std::vector<std::string>& args, bool waitRunning) {
+  std::vector<std::string> argv = {BinaryPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return ChildProcess::Start(argv) &&
+         (!waitRunning || WaitForStdout("ZEVA Rotator CLI running. Press Ctrl+C to stop.", 5000));
 }
 
 }  // namespace testing_support

@@ -74,4 +74,13 @@ class ChildProcess {
   std::string errPath;
 };
 
+// The real zeva-rotator binary.
+class Daemon : public ChildProcess {
+ public:
+  // Starts it with `args` and, when waitRunning is set, waits up to 5 s for
+  // its "running" line.
+  bool Start(const std::vector<std::string>& args = {}, bool waitRunning = true);
+  static std::string BinaryPath();
+};
+
 }  // namespace testing_support
