@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <dirent.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,16 +72,6 @@ void ChildProcess::RemoveFiles() {
   }
 }
 
-std::string ChildProcess::FindInPath(const std::string& name) {
-  const char* path = getenv("PATH");
-  std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    std::string candidate = dir + "/" + name;
-    if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
 bool ChildProcess::Start(const std::vector<std::string>& argv, Descriptors descriptors) {
   if (pid > 0 || argv.empty()) return false;
   RemoveFiles();
@@ -100,6 +89,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, Descriptors descr
   std::vector<char*> cargs;
   for (const std::string& arg : argv) cargs.push_back(const_cast<char*>(arg.c_str()));
   cargs.push_back(nullptr);
+  const std::string failed = argv[0] + ": cannot be run\n";
   long maxFd = sysconf(_SC_OPEN_MAX);
   if (maxFd < 0 || maxFd > 65536) maxFd = 65536;
 
@@ -112,6 +102,8 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, Descriptors descr
     if (descriptors == Descriptors::kStdioOnly)
       for (long fd = 3; fd < maxFd; ++fd) close(static_cast<int>(fd));
     execvp(cargs[0], cargs.data());
+    ssize_t ignored = write(STDERR_FILENO, failed.data(), failed.size());
+    (void)ignored;
     _exit(127);
   }
   close(out);
@@ -162,14 +154,6 @@ std::string ChildProcess::FirstStdoutLine(int timeoutMs) const {
     return ended || !line.empty();
   }, timeoutMs);
   return line;
-}
-
-int ChildProcess::Run(const std::vector<std::string>& argv, int timeoutMs, std::string& output) {
-  ChildProcess child;
-  if (!child.Start(argv)) return -1;
-  int status = child.Wait(timeoutMs);
-  output = child.Stdout() + child.Stderr();
-  return status;
 }
 
 std::string Daemon::BinaryPath() { return ZEVA_DAEMON_PATH; }

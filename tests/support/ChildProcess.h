@@ -27,13 +27,12 @@ class ChildProcess {
 
   // argv[0] is the program: a path, or a name looked up in PATH. False when
   // a child of this object still runs or it cannot be started; a program
-  // that cannot be run exits with status 127.
+  // that cannot be run exits with status 127, saying so on standard error.
   bool Start(const std::vector<std::string>& argv,
              Descriptors descriptors = Descriptors::kInherit);
   pid_t Pid() const { return pid; }
   // The child's open descriptors, or -1 where /proc does not list them.
   int OpenDescriptors() const;
-  bool Running() const { return pid > 0; }
 
   bool Signal(int signal);
   // Waits for the exit; returns the exit status, -1 on time-out (or when
@@ -55,13 +54,6 @@ class ChildProcess {
   // The first line of standard output (without its line feed) once it is
   // complete; "" on time-out or when the program ends without one.
   std::string FirstStdoutLine(int timeoutMs) const;
-
-  // Runs argv to its end (killed after timeoutMs): the status as Wait()
-  // gives it, and standard output then standard error in `output`.
-  static int Run(const std::vector<std::string>& argv, int timeoutMs, std::string& output);
-
-  // The full path of `name` found in PATH, or "".
-  static std::string FindInPath(const std::string& name);
 
  private:
   // True when the child has exited (it is not reaped: Wait() still is).
