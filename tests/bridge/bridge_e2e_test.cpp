@@ -85,10 +85,10 @@ TEST_F(BridgeE2eTest, UnpluggedBoxIsOfflineUntilItIsBack) {
   long recoveryMs = MsSince(back);
   std::cout << "[ FIGURES  ] box back to a fresh bearing at the client: " << recoveryMs << " ms\n";
   EXPECT_LT(recoveryMs, 2000) << bridge.Stderr();
-  EXPECT_EQ(bridge.CountStderr(" is back;"), 1u) << bridge.Stderr();
+  EXPECT_EQ(Count(bridge.Stderr(), " is back;"), 1u) << bridge.Stderr();
   ASSERT_EQ(Rotctl({"P", "80", "0"}), "0: ");
   EXPECT_TRUE(WaitUntil([&] { return Rotctl({"p"}) == "0: 80.00\n0.00\n"; }, kTurnMs)) << yaesuBox.Stderr();
-  EXPECT_EQ(daemon.CountStdout("Status: " + yaesuPath + " created"), 2u) << daemon.Stdout();
+  EXPECT_EQ(Count(daemon.Stdout(), "Status: " + yaesuPath + " created"), 2u) << daemon.Stdout();
 }
 
 TEST_F(BridgeE2eTest, DaemonAwayMeansErrorsAtOnce) {
@@ -114,7 +114,7 @@ TEST_F(BridgeE2eTest, DaemonLinkDropsLeaveOneRotatorPerDevice) {
     // Another client takes the daemon over, which keeps the bridge's rotators.
     TcpClient intruder;
     ASSERT_TRUE(intruder.Connect());
-    ASSERT_TRUE(WaitUntil([&] { return daemon.CountStdout("Status: " + dcuPath + " created") > drop; }, 10000))
+    ASSERT_TRUE(WaitUntil([&] { return Count(daemon.Stdout(), "Status: " + dcuPath + " created") > drop; }, 10000))
         << "drop " << drop << "\n" << bridge.Stderr();
   }
   SleepMs(300);
@@ -123,8 +123,8 @@ TEST_F(BridgeE2eTest, DaemonLinkDropsLeaveOneRotatorPerDevice) {
             << ", after: " << after << "\n";
   EXPECT_EQ(after, before);
   // Each connection found an empty registry and opened each device once.
-  EXPECT_EQ(daemon.CountStdout("Lost client connection"), kDrops + 1);
-  EXPECT_EQ(daemon.CountStdout("Status: " + yaesuPath + " created"), kDrops + 1);
+  EXPECT_EQ(Count(daemon.Stdout(), "Lost client connection"), kDrops + 1);
+  EXPECT_EQ(Count(daemon.Stdout(), "Status: " + yaesuPath + " created"), kDrops + 1);
 }
 
 TEST_F(BridgeE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
@@ -157,11 +157,11 @@ TEST_F(BridgeE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
   std::sort(latencies.begin(), latencies.end());
   std::cout << "[ FIGURES  ] flood: " << floodSets << " sets answered on one port; the other port's "
             << "set answered in median " << latencies[10] << " ms, max " << latencies.back()
-            << " ms; link drops: " << bridge.CountStderr("lost the daemon") << "\n";
+            << " ms; link drops: " << Count(bridge.Stderr(), "lost the daemon") << "\n";
   EXPECT_GT(floodSets, 100);
   EXPECT_LT(latencies.back(), 1000);
   EXPECT_TRUE(dcuBox.WaitForStderr("AP1119;", 5000)) << dcuBox.Stderr();
-  EXPECT_EQ(bridge.CountStderr("lost the daemon"), 0u) << bridge.Stderr();
+  EXPECT_EQ(Count(bridge.Stderr(), "lost the daemon"), 0u) << bridge.Stderr();
 }
 
 TEST_F(BridgeE2eTest, AFullPortClosesItsLongestIdleClient) {

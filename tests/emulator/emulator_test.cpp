@@ -102,7 +102,7 @@ TEST_F(EmulatorTest, NoiseIsReportedAndTheTargetStillArrives) {
   std::vector<int> seen = Bearings(1, 60, 8000);
   EXPECT_TRUE(!seen.empty() && seen.back() == 60);
   EXPECT_TRUE(daemon.WaitForStdout("Status: Bad response", 1000));
-  EXPECT_EQ(daemon.CountStderr("Bad response"), 2u) << "once per rotator";
+  EXPECT_EQ(Count(daemon.Stderr(), "Bad response"), 2u) << "once per rotator";
 }
 
 TEST_F(EmulatorTest, SilentOrVanishedBoxLeavesTheDaemonServing) {

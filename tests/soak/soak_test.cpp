@@ -87,12 +87,6 @@ Box::Behaviour Yaesu() {
   };
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 class SoakTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -193,7 +187,7 @@ TEST_F(SoakTest, HundredMegabytesWithoutCarriageReturn) {
   Stats stats;
   EXPECT_TRUE(!stats.Read(daemon) || stats.rssKb < 64 * 1024) << stats.rssKb;
 #endif
-  EXPECT_EQ(daemon.CountStdout("Discarding client text"), 1u);
+  EXPECT_EQ(Count(daemon.Stdout(), "Discarding client text"), 1u);
   StopAndCheck(SIGTERM, {});
 }
 

@@ -27,14 +27,14 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+}  // namespace
+
 size_t Count(const std::string& all, const std::string& text) {
   size_t count = 0;
   for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size()))
     ++count;
   return count;
 }
-
-}  // namespace
 
 ChildProcess::~ChildProcess() {
   Kill();
@@ -139,9 +139,6 @@ bool ChildProcess::WaitForStdout(const std::string& text, int timeoutMs) const {
 bool ChildProcess::WaitForStderr(const std::string& text, int timeoutMs) const {
   return WaitUntil([&] { return Stderr().find(text) != std::string::npos; }, timeoutMs);
 }
-
-size_t ChildProcess::CountStdout(const std::string& text) const { return Count(Stdout(), text); }
-size_t ChildProcess::CountStderr(const std::string& text) const { return Count(Stderr(), text); }
 
 std::string ChildProcess::FirstStdoutLine(int timeoutMs) const {
   std::string line;

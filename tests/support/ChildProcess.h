@@ -47,9 +47,6 @@ class ChildProcess {
   // Waits until standard output (or error) holds `text`.
   bool WaitForStdout(const std::string& text, int timeoutMs) const;
   bool WaitForStderr(const std::string& text, int timeoutMs) const;
-  // The occurrences of `text` in standard output (or error) so far.
-  size_t CountStdout(const std::string& text) const;
-  size_t CountStderr(const std::string& text) const;
 
   // The first line of standard output (without its line feed) once it is
   // complete; "" on time-out or when the program ends without one.
@@ -65,6 +62,9 @@ class ChildProcess {
   std::string outPath;
   std::string errPath;
 };
+
+// The occurrences of `text` in `all` (in a child's output, say).
+size_t Count(const std::string& all, const std::string& text);
 
 // The real zeva-rotator binary.
 class Daemon : public ChildProcess {
