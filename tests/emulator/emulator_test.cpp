@@ -1,7 +1,7 @@
 // The zeva-rotator binary against zeva-boxsim boxes: a turn and a stop
-// through the whole chain, and boxes that send noise, say nothing or are
-// unplugged. Each run ends with SIGTERM, which must end the daemon with
-// status 0 within 2 s. (Replies a byte at a time: every parser is fed so.)
+// through the whole chain, and boxes that send noise, say nothing, write a
+// byte at a time or are unplugged, then a new box. Each run ends with
+// SIGTERM, which must end the daemon with status 0 within 2 s.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -112,7 +112,7 @@ TEST_F(EmulatorTest, SilentOrVanishedBoxLeavesTheDaemonServing) {
   EXPECT_EQ(Bearings(2, 40, 3000), std::vector<int>{40});
   EXPECT_TRUE(daemon.WaitForStderr("Read from serial port failed", 5000));
   EXPECT_EQ(gone.Wait(3000), 0);
-  StartBox(3, "yaesu", 4, {"--start", "100"});
+  StartBox(3, "yaesu", 4, {"--start", "100", "--split"});  // each byte written alone
   EXPECT_EQ(Bearings(3, 100, 3000), std::vector<int>{100});
   std::string err = daemon.Stderr();
   EXPECT_EQ(err.find("Read from serial port failed"), err.rfind("Read from serial port failed"));
