@@ -7,38 +7,24 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/bridge/RotctlClient.h"
+#include "tests/bridge/Rotctl.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Daemon.h"
-#include "tests/support/TcpClient.h"
+#include "tests/support/Time.h"
 
-using bridge_test::RotctlClient;
-using testing_support::ChildProcess;
+using bridge_test::Ask;
+using namespace testing_support;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Polls `done` every 50 ms; the emulated boxes turn at 30 degrees a second,
-// so 40 s leaves a loaded machine plenty of room for any turn.
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 40000) {
-  for (auto start = Clock::now(); !done(); std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
-    if (MsSince(start) > timeoutMs) return false;
-  }
-  return true;
-}
+// The emulated boxes turn at 30 degrees a second: 40 s leaves a loaded
+// machine plenty of room for any turn.
+const int kTurnMs = 40000;
 
 // Rotator 1: a Yaesu box polled every 200 ms on the first port; rotator 2: a
 // DCU-1 box on the port two above. The bridge knows each box by a stable
@@ -46,7 +32,7 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 40000) {
 class BridgeE2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing_support::PortIsFree()) << "TCP port 13020 is in use by another process";
+    ASSERT_TRUE(PortIsFree()) << "TCP port 13020 is in use by another process";
     port = bridge_test::FreePortPair();
     ASSERT_NE(port, 0) << "no free loopback port pair for the bridge";
     char dirTemplate[] = "/tmp/zeva-bridge-XXXXXX";
@@ -69,9 +55,8 @@ class BridgeE2eTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    for (ChildProcess* process : {&bridge, &yaesuBox, &dcuBox, static_cast<ChildProcess*>(&daemon)}) {
-      if (process->Running()) process->Stop(5000);
-    }
+    for (ChildProcess* process : {&bridge, &yaesuBox, &dcuBox, static_cast<ChildProcess*>(&daemon)})
+      process->Stop(5000);
     unlink(yaesuPath.c_str());
     unlink(dcuPath.c_str());
     rmdir(dir.c_str());
@@ -80,66 +65,66 @@ class BridgeE2eTest : public ::testing::Test {
   std::string Rotctl(const std::vector<std::string>& command) { return bridge_test::Rotctl(port, command); }
 
   int port = 0;
-  testing_support::Daemon daemon;
+  Daemon daemon;
   ChildProcess yaesuBox, dcuBox, bridge;
   std::string dir, yaesuPath, dcuPath;
 };
 
 TEST_F(BridgeE2eTest, UnpluggedBoxIsOfflineUntilItIsBack) {
   ASSERT_EQ(Rotctl({"P", "40", "0"}), "0: ");
-  ASSERT_TRUE(WaitFor([&] { return Rotctl({"p"}) == "0: 40.00\n0.00\n"; })) << Rotctl({"p"});
+  ASSERT_TRUE(WaitUntil([&] { return Rotctl({"p"}) == "0: 40.00\n0.00\n"; }, kTurnMs)) << Rotctl({"p"});
   ASSERT_TRUE(yaesuBox.Signal(SIGUSR1));  // unplugged
   ASSERT_TRUE(bridge.WaitForStderr(yaesuPath + " is gone", 5000)) << bridge.Stderr();
-  RotctlClient client;
+  TcpClient client;
   ASSERT_TRUE(client.Connect(port));
-  EXPECT_EQ(client.Ask("p", 2, 2000), "RPRT -6\n");  // never the old bearing
+  EXPECT_EQ(Ask(client, "p", 2, 2000), "RPRT -6\n");  // never the old bearing
 
   ASSERT_TRUE(yaesuBox.Signal(SIGUSR1));  // plugged back in
   auto back = Clock::now();
-  WaitFor([&] { return client.Ask("p", 2, 3000) == "40.00\n0.00\n"; }, 10000);
-  long long recoveryMs = MsSince(back);
+  WaitUntil([&] { return Ask(client, "p", 2, 3000) == "40.00\n0.00\n"; }, 10000);
+  long recoveryMs = MsSince(back);
   std::cout << "[ FIGURES  ] box back to a fresh bearing at the client: " << recoveryMs << " ms\n";
   EXPECT_LT(recoveryMs, 2000) << bridge.Stderr();
-  EXPECT_EQ(bridge.CountStderr(" is back;"), 1u) << bridge.Stderr();
+  EXPECT_EQ(Count(bridge.Stderr(), " is back;"), 1u) << bridge.Stderr();
   ASSERT_EQ(Rotctl({"P", "80", "0"}), "0: ");
-  EXPECT_TRUE(WaitFor([&] { return Rotctl({"p"}) == "0: 80.00\n0.00\n"; })) << yaesuBox.Stderr();
-  EXPECT_EQ(daemon.CountStdout("Status: " + yaesuPath + " created"), 2u) << daemon.Stdout();
+  EXPECT_TRUE(WaitUntil([&] { return Rotctl({"p"}) == "0: 80.00\n0.00\n"; }, kTurnMs)) << yaesuBox.Stderr();
+  EXPECT_EQ(Count(daemon.Stdout(), "Status: " + yaesuPath + " created"), 2u) << daemon.Stdout();
 }
 
 TEST_F(BridgeE2eTest, DaemonAwayMeansErrorsAtOnce) {
-  RotctlClient client;
+  TcpClient client;
   ASSERT_TRUE(client.Connect(port));
-  ASSERT_TRUE(WaitFor([&] { return client.Ask("p", 2) == "0.00\n0.00\n"; }));  // a bearing known
+  ASSERT_TRUE(WaitUntil([&] { return Ask(client, "p", 2) == "0.00\n0.00\n"; }, kTurnMs));  // a bearing known
   ASSERT_TRUE(daemon.Signal(SIGTERM));
   ASSERT_EQ(daemon.Wait(5000), 0);
   ASSERT_TRUE(bridge.WaitForStderr("lost the daemon", 5000)) << bridge.Stderr();
   for (const char* command : {"p", "P 10 0", "S"}) {  // no old bearing, no set pretended done
     auto asked = Clock::now();
-    EXPECT_EQ(client.Ask(command, 2), "RPRT -6\n") << command;
+    EXPECT_EQ(Ask(client, command, 2), "RPRT -6\n") << command;
     EXPECT_LT(MsSince(asked), 1000) << command;
   }
 }
 
 TEST_F(BridgeE2eTest, DaemonLinkDropsLeaveOneRotatorPerDevice) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  SleepMs(300);
   int before = daemon.OpenDescriptors();
   if (before < 0) GTEST_SKIP() << "no /proc/PID/fd on this system: descriptors cannot be counted";
   const size_t kDrops = 100;
   for (size_t drop = 1; drop <= kDrops; ++drop) {
     // Another client takes the daemon over, which keeps the bridge's rotators.
-    testing_support::TcpClient intruder;
+    TcpClient intruder;
     ASSERT_TRUE(intruder.Connect());
-    ASSERT_TRUE(WaitFor([&] { return daemon.CountStdout("Status: " + dcuPath + " created") > drop; }, 10000))
+    ASSERT_TRUE(WaitUntil([&] { return Count(daemon.Stdout(), "Status: " + dcuPath + " created") > drop; }, 10000))
         << "drop " << drop << "\n" << bridge.Stderr();
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  SleepMs(300);
   int after = daemon.OpenDescriptors();
   std::cout << "[ FIGURES  ] daemon descriptors before " << kDrops << " link drops: " << before
             << ", after: " << after << "\n";
   EXPECT_EQ(after, before);
   // Each connection found an empty registry and opened each device once.
-  EXPECT_EQ(daemon.CountStdout("Lost client connection"), kDrops + 1);
-  EXPECT_EQ(daemon.CountStdout("Status: " + yaesuPath + " created"), kDrops + 1);
+  EXPECT_EQ(Count(daemon.Stdout(), "Lost client connection"), kDrops + 1);
+  EXPECT_EQ(Count(daemon.Stdout(), "Status: " + yaesuPath + " created"), kDrops + 1);
 }
 
 TEST_F(BridgeE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
@@ -148,23 +133,23 @@ TEST_F(BridgeE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
   std::vector<std::thread> floods;
   for (int i = 0; i < 3; ++i) {
     floods.emplace_back([&, i] {
-      RotctlClient flooder;
+      TcpClient flooder;
       if (!flooder.Connect(port)) return;
       for (int n = 0; !stop; n += 50) {
         std::string burst;
         for (int k = 0; k < 50; ++k) burst += "P " + std::to_string(10 + (n + k + i) % 7) + " 0\n";
         if (!flooder.Send(burst)) return;
-        for (int k = 0; k < 50; ++k) floodSets += flooder.ReadLine(10000) == "RPRT 0\n";
+        for (int k = 0; k < 50; ++k) floodSets += flooder.ReadLineEndedBy('\n', 10000) == "RPRT 0\n";
       }
     });
   }
-  RotctlClient dcu;
+  TcpClient dcu;
   ASSERT_TRUE(dcu.Connect(port + 2));
   std::vector<double> latencies;  // ms
   for (int i = 0; i < 20; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    SleepMs(150);
     auto asked = Clock::now();
-    EXPECT_EQ(dcu.Ask("P " + std::to_string(100 + i) + " 0", 1), "RPRT 0\n");
+    EXPECT_EQ(Ask(dcu, "P " + std::to_string(100 + i) + " 0", 1), "RPRT 0\n");
     latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
   }
   stop = true;
@@ -172,29 +157,29 @@ TEST_F(BridgeE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
   std::sort(latencies.begin(), latencies.end());
   std::cout << "[ FIGURES  ] flood: " << floodSets << " sets answered on one port; the other port's "
             << "set answered in median " << latencies[10] << " ms, max " << latencies.back()
-            << " ms; link drops: " << bridge.CountStderr("lost the daemon") << "\n";
+            << " ms; link drops: " << Count(bridge.Stderr(), "lost the daemon") << "\n";
   EXPECT_GT(floodSets, 100);
   EXPECT_LT(latencies.back(), 1000);
   EXPECT_TRUE(dcuBox.WaitForStderr("AP1119;", 5000)) << dcuBox.Stderr();
-  EXPECT_EQ(bridge.CountStderr("lost the daemon"), 0u) << bridge.Stderr();
+  EXPECT_EQ(Count(bridge.Stderr(), "lost the daemon"), 0u) << bridge.Stderr();
 }
 
 TEST_F(BridgeE2eTest, AFullPortClosesItsLongestIdleClient) {
-  RotctlClient idlest;
+  TcpClient idlest;
   ASSERT_TRUE(idlest.Connect(port));
-  ASSERT_EQ(idlest.Ask("S", 1), "RPRT 0\n");
-  std::vector<std::unique_ptr<RotctlClient>> others(31);  // the port is full at 32
+  ASSERT_EQ(Ask(idlest, "S", 1), "RPRT 0\n");
+  std::vector<std::unique_ptr<TcpClient>> others(31);  // the port is full at 32
   for (auto& other : others) {
-    other = std::make_unique<RotctlClient>();
+    other = std::make_unique<TcpClient>();
     ASSERT_TRUE(other->Connect(port));
-    ASSERT_EQ(other->Ask("S", 1), "RPRT 0\n");
+    ASSERT_EQ(Ask(*other, "S", 1), "RPRT 0\n");
   }
-  RotctlClient newcomer;
+  TcpClient newcomer;
   ASSERT_TRUE(newcomer.Connect(port));
-  EXPECT_EQ(newcomer.Ask("P 30 0", 1), "RPRT 0\n");
+  EXPECT_EQ(Ask(newcomer, "P 30 0", 1), "RPRT 0\n");
   EXPECT_TRUE(idlest.WaitClosed(5000));
   EXPECT_TRUE(bridge.WaitForStderr("closing the one idle longest", 5000)) << bridge.Stderr();
-  EXPECT_TRUE(WaitFor([&] { return others.back()->Ask("p", 2) == "30.00\n0.00\n"; }));
+  EXPECT_TRUE(WaitUntil([&] { return Ask(*others.back(), "p", 2) == "30.00\n0.00\n"; }, kTurnMs));
 }
 
 }  // namespace

@@ -7,28 +7,22 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <chrono>
 #include <fstream>
 #include <future>
 #include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "tests/bridge/RotctlClient.h"
+#include "tests/bridge/Rotctl.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Daemon.h"
-#include "tests/support/TcpClient.h"
+#include "tests/support/Time.h"
 
 using bridge_test::Rotctl;
-using bridge_test::RotctlClient;
-using testing_support::ChildProcess;
+using namespace testing_support;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 enum class Box { kLive, kSilent, kGone };  // the order the rows run in
 
@@ -92,7 +86,7 @@ const Request kRequests[] = {
 // The answer to `request` on a fresh connection: what arrives until 200 ms
 // pass without a byte, or within 3 s when nothing comes.
 std::string Exchange(int port, const std::string& request) {
-  testing_support::TcpClient client;
+  TcpClient client;
   if (!client.Connect(port)) return "<no connection>";
   client.Send(request + "\n");
   auto start = Clock::now();
@@ -147,9 +141,7 @@ std::map<std::string, std::string> ManualDifferences() {
 class BridgeRotctldTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    rotctld = ChildProcess::FindInPath("rotctld");
-    ASSERT_FALSE(rotctld.empty()) << "rotctld not found: install Debian's libhamlib-utils";
-    ASSERT_TRUE(testing_support::PortIsFree()) << "TCP port 13020 is in use by another process";
+    ASSERT_TRUE(PortIsFree()) << "TCP port 13020 is in use by another process";
     bridgePort = bridge_test::FreePortPair();
     hamlibPort = bridge_test::FreePortPair();
     ASSERT_TRUE(bridgePort != 0 && hamlibPort != 0 && hamlibPort != bridgePort + 2 &&
@@ -170,19 +162,18 @@ class BridgeRotctldTest : public ::testing::Test {
                               "--rotator", "1:" + dir + "/bridge-live:yaesu:100:-180..450",
                               "--rotator", "2:" + dir + "/bridge-silent:yaesu:100:-180..450"}));
     for (int i = 0; i < 2; ++i) {
-      ASSERT_TRUE(hamlib[i].Start({rotctld, "-m", "603", "-r", dir + "/" + names[2 + i], "-T",
+      ASSERT_TRUE(hamlib[i].Start({"rotctld", "-m", "603", "-r", dir + "/" + names[2 + i], "-T",
                                    "127.0.0.1", "-t", std::to_string(hamlibPort + 2 * i)}));
     }
     ASSERT_TRUE(daemon.WaitForStdout("Status: " + dir + "/bridge-silent created", 10000)) << bridge.Stderr();
-    RotctlClient live, silent;
+    TcpClient live, silent;  // rotctld is Debian's libhamlib-utils
     ASSERT_TRUE(live.Connect(hamlibPort) && silent.Connect(hamlibPort + 2)) << hamlib[0].Stderr();
   }
 
   void TearDown() override {
     for (ChildProcess* process : {&bridge, &hamlib[0], &hamlib[1], &boxes[0], &boxes[1], &boxes[2],
-                                  &boxes[3], static_cast<ChildProcess*>(&daemon)}) {
-      if (process->Running()) process->Stop(5000);
-    }
+                                  &boxes[3], static_cast<ChildProcess*>(&daemon)})
+      process->Stop(5000);
     for (const char* name : {"bridge-live", "bridge-silent", "hamlib-live", "hamlib-silent"}) {
       unlink((dir + "/" + name).c_str());
     }
@@ -191,21 +182,21 @@ class BridgeRotctldTest : public ::testing::Test {
 
   // Median answer time in ms of `count` asks of `commands` in turn.
   static double AnswerMs(int port, const std::vector<std::string>& commands, int lines, int count) {
-    RotctlClient client;
+    TcpClient client;
     if (!client.Connect(port)) return -1;
     std::vector<double> times;
     for (int i = 0; i < count; ++i) {
       auto asked = Clock::now();
-      client.Ask(commands[i % commands.size()], lines);
+      bridge_test::Ask(client, commands[i % commands.size()], lines);
       times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
   }
 
-  std::string rotctld, dir;
+  std::string dir;
   int bridgePort = 0, hamlibPort = 0;
-  testing_support::Daemon daemon;
+  Daemon daemon;
   ChildProcess boxes[4], bridge, hamlib[2];
 };
 
@@ -218,13 +209,13 @@ TEST_F(BridgeRotctldTest, AnswersAreRotctldsButForTheListedDifferences) {
       ASSERT_TRUE(bridge.WaitForStderr("bridge-live is gone", 5000)) << bridge.Stderr();
       unplugged = true;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the boxes settle
+    SleepMs(150);  // the boxes settle
     int offset = row.box == Box::kSilent ? 2 : 0;
     std::string answer, theirs;
     // A position may differ while a box still settles on a loaded machine:
     // asked again, it must then agree.
     for (int attempt = 0; attempt < 3 && (attempt == 0 || (answer != theirs && !row.reason)); ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      if (attempt > 0) SleepMs(500);
       auto ours = std::async(std::launch::async, Exchange, bridgePort + offset, row.request);
       theirs = Exchange(hamlibPort + offset, row.request);
       answer = ours.get();
@@ -244,7 +235,7 @@ TEST_F(BridgeRotctldTest, RotctlGetsTheSameResultsFromBoth) {
       {"P", "400", "0"}, {"P", "500", "0"}, {"P", "10", "100"}, {"P", "10", "200"},
       {"P", "-90", "0"}, {"S"},             {"P", "20", "0"},   {"p"}};
   for (const auto& command : commands) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    SleepMs(500);
     EXPECT_EQ(Rotctl(bridgePort, command), Rotctl(hamlibPort, command)) << command[0];
   }
 }

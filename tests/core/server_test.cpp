@@ -3,9 +3,7 @@
 // trip shows that every earlier line has been handled.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -128,19 +126,15 @@ TEST_F(ServerTest, LostClientTakesItsRotatorsWithIt) {
 }
 
 TEST_F(ServerTest, ClientThatNeverReadsCannotHoldOffTheNextClient) {
-  int greedy = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(13020);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(greedy, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  TcpClient greedy;
+  ASSERT_TRUE(greedy.Connect());
   ASSERT_TRUE(log.WaitForOut("Connected to 127.0.0.1", 3000, 2));
   // VERSION again and again, nothing read: the replies fill both buffers.
   std::string burst;
   for (int i = 0; i < 4096; ++i) burst += "VERSION\r";
   auto stalled = Clock::now(), start = Clock::now();
   while (MsSince(stalled) < 300 && MsSince(start) < 20000) {
-    if (send(greedy, burst.data(), burst.size(), MSG_DONTWAIT | MSG_NOSIGNAL) > 0)
+    if (send(greedy.Fd(), burst.data(), burst.size(), MSG_DONTWAIT | MSG_NOSIGNAL) > 0)
       stalled = Clock::now();
     else
       SleepMs(5);
@@ -148,7 +142,7 @@ TEST_F(ServerTest, ClientThatNeverReadsCannotHoldOffTheNextClient) {
   TcpClient next;
   ASSERT_TRUE(next.Connect(13020, 3000));
   bool answered = next.Command("VERSION") && next.WaitForLine("VERSION 2.0.1", 5000);
-  close(greedy);
+  greedy.Close();
   EXPECT_TRUE(answered) << "a newer client was not served";
 }
 

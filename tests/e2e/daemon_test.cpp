@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/Daemon.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Helpers.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TcpClient.h"

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <dirent.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +11,10 @@
 #include <sstream>
 
 #include "tests/support/Time.h"
+
+#ifndef ZEVA_DAEMON_PATH
+#error "ZEVA_DAEMON_PATH must name the zeva-rotator binary"
+#endif
 
 namespace testing_support {
 
@@ -24,14 +27,14 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+}  // namespace
+
 size_t Count(const std::string& all, const std::string& text) {
   size_t count = 0;
   for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size()))
     ++count;
   return count;
 }
-
-}  // namespace
 
 ChildProcess::~ChildProcess() {
   Kill();
@@ -69,16 +72,6 @@ void ChildProcess::RemoveFiles() {
   }
 }
 
-std::string ChildProcess::FindInPath(const std::string& name) {
-  const char* path = getenv("PATH");
-  std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    std::string candidate = dir + "/" + name;
-    if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
 bool ChildProcess::Start(const std::vector<std::string>& argv, Descriptors descriptors) {
   if (pid > 0 || argv.empty()) return false;
   RemoveFiles();
@@ -96,6 +89,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, Descriptors descr
   std::vector<char*> cargs;
   for (const std::string& arg : argv) cargs.push_back(const_cast<char*>(arg.c_str()));
   cargs.push_back(nullptr);
+  const std::string failed = argv[0] + ": cannot be run\n";
   long maxFd = sysconf(_SC_OPEN_MAX);
   if (maxFd < 0 || maxFd > 65536) maxFd = 65536;
 
@@ -108,6 +102,8 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, Descriptors descr
     if (descriptors == Descriptors::kStdioOnly)
       for (long fd = 3; fd < maxFd; ++fd) close(static_cast<int>(fd));
     execvp(cargs[0], cargs.data());
+    ssize_t ignored = write(STDERR_FILENO, failed.data(), failed.size());
+    (void)ignored;
     _exit(127);
   }
   close(out);
@@ -144,9 +140,6 @@ bool ChildProcess::WaitForStderr(const std::string& text, int timeoutMs) const {
   return WaitUntil([&] { return Stderr().find(text) != std::string::npos; }, timeoutMs);
 }
 
-size_t ChildProcess::CountStdout(const std::string& text) const { return Count(Stdout(), text); }
-size_t ChildProcess::CountStderr(const std::string& text) const { return Count(Stderr(), text); }
-
 std::string ChildProcess::FirstStdoutLine(int timeoutMs) const {
   std::string line;
   WaitUntil([&] {
@@ -160,12 +153,13 @@ std::string ChildProcess::FirstStdoutLine(int timeoutMs) const {
   return line;
 }
 
-int ChildProcess::Run(const std::vector<std::string>& argv, int timeoutMs, std::string& output) {
-  ChildProcess child;
-  if (!child.Start(argv)) return -1;
-  int status = child.Wait(timeoutMs);
-  output = child.Stdout() + child.Stderr();
-  return status;
+std::string Daemon::BinaryPath() { return ZEVA_DAEMON_PATH; }
+
+bool Daemon::Start(const std::vector<std::string>& args, bool waitRunning) {
+  std::vector<std::string> argv = {BinaryPath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return ChildProcess::Start(argv) &&
+         (!waitRunning || WaitForStdout("ZEVA Rotator CLI running. Press Ctrl+C to stop.", 5000));
 }
 
 }  // namespace testing_support

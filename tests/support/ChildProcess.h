@@ -27,13 +27,12 @@ class ChildProcess {
 
   // argv[0] is the program: a path, or a name looked up in PATH. False when
   // a child of this object still runs or it cannot be started; a program
-  // that cannot be run exits with status 127.
+  // that cannot be run exits with status 127, saying so on standard error.
   bool Start(const std::vector<std::string>& argv,
              Descriptors descriptors = Descriptors::kInherit);
   pid_t Pid() const { return pid; }
   // The child's open descriptors, or -1 where /proc does not list them.
   int OpenDescriptors() const;
-  bool Running() const { return pid > 0; }
 
   bool Signal(int signal);
   // Waits for the exit; returns the exit status, -1 on time-out (or when
@@ -48,20 +47,10 @@ class ChildProcess {
   // Waits until standard output (or error) holds `text`.
   bool WaitForStdout(const std::string& text, int timeoutMs) const;
   bool WaitForStderr(const std::string& text, int timeoutMs) const;
-  // The occurrences of `text` in standard output (or error) so far.
-  size_t CountStdout(const std::string& text) const;
-  size_t CountStderr(const std::string& text) const;
 
   // The first line of standard output (without its line feed) once it is
   // complete; "" on time-out or when the program ends without one.
   std::string FirstStdoutLine(int timeoutMs) const;
-
-  // Runs argv to its end (killed after timeoutMs): the status as Wait()
-  // gives it, and standard output then standard error in `output`.
-  static int Run(const std::vector<std::string>& argv, int timeoutMs, std::string& output);
-
-  // The full path of `name` found in PATH, or "".
-  static std::string FindInPath(const std::string& name);
 
  private:
   // True when the child has exited (it is not reaped: Wait() still is).
@@ -72,6 +61,18 @@ class ChildProcess {
   pid_t pid = -1;
   std::string outPath;
   std::string errPath;
+};
+
+// The occurrences of `text` in `all` (in a child's output, say).
+size_t Count(const std::string& all, const std::string& text);
+
+// The real zeva-rotator binary.
+class Daemon : public ChildProcess {
+ public:
+  // Starts it with `args` and, when waitRunning is set, waits up to 5 s for
+  // its "running" line.
+  bool Start(const std::vector<std::string>& args = {}, bool waitRunning = true);
+  static std::string BinaryPath();
 };
 
 }  // namespace testing_support

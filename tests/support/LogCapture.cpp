@@ -78,24 +78,16 @@ std::string LogCapture::Text(Stream& stream, bool fresh) const {
   return text;
 }
 
-bool LogCapture::WaitFor(
-    Stream& stream, int timeoutMs,
-    const std::function<bool(const std::vector<std::string>&)>& done) const {
-  std::unique_lock<std::mutex> lock(mutex);
-  return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    std::vector<std::string> lines = Lines(stream.text);
-    if (!stream.text.empty() && stream.text.back() != '\n') lines.pop_back();
-    return done(lines);
-  });
-}
-
 size_t LogCapture::CountOut(const std::string& line) const {
   std::vector<std::string> lines = Lines(Out());
   return std::count(lines.begin(), lines.end(), line);
 }
 
 bool LogCapture::WaitForOut(const std::string& line, int timeoutMs, size_t times) const {
-  return WaitFor(out, timeoutMs, [&](const std::vector<std::string>& lines) {
+  std::unique_lock<std::mutex> lock(mutex);
+  return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    // Whole lines only: up to the last line feed.
+    std::vector<std::string> lines = Lines(out.text.substr(0, out.text.rfind('\n') + 1));
     return std::count(lines.begin(), lines.end(), line) >= static_cast<long>(times);
   });
 }

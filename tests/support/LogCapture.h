@@ -7,7 +7,6 @@
 #pragma once
 
 #include <condition_variable>
-#include <functional>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -53,8 +52,6 @@ class LogCapture {
   void Stop(Stream& stream);
   void ReadLoop(Stream& stream);
   std::string Text(Stream& stream, bool fresh) const;
-  bool WaitFor(Stream& stream, int timeoutMs,
-               const std::function<bool(const std::vector<std::string>&)>& done) const;
 
   mutable Stream out{stdout, 1};
   mutable Stream err{stderr, 2};

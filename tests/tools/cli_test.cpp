@@ -7,7 +7,6 @@
 
 #include "common/Common.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Daemon.h"
 
 namespace {
 
