@@ -4,6 +4,7 @@
 #include <termios.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -81,6 +82,18 @@ TEST_F(SerialTest, BytesPassUnchangedBothWaysOneEventPerByte) {
   EXPECT_TRUE(link.Write(all));
   EXPECT_TRUE(link.Write('\r'));
   EXPECT_EQ(box.Read(3000, 257), all + "\r");
+  // More than the pseudo-terminal holds, to a box that starts reading late:
+  // the link waits for it to take bytes again, and loses none.
+  std::string big;
+  for (int i = 0; i < 1024; ++i) big += all;
+  std::string taken;
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    taken = box.Read(5000, big.size());
+  });
+  EXPECT_TRUE(link.Write(big));
+  late.join();
+  EXPECT_TRUE(taken == big) << taken.size() << " of " << big.size() << " bytes";
   ASSERT_TRUE(box.Send(all + std::string(1000, 'A')));
   ASSERT_TRUE(events.WaitForSize(1256, 5000));
   std::vector<SerialEvent> got = events.Values();
@@ -125,6 +138,7 @@ TEST_F(SerialTest, VanishedDeviceIsReportedOnceAndLaterWritesFail) {
   ASSERT_TRUE(events.WaitForSize(1, 3000));
   EXPECT_FALSE(link.Write("C\r"));
   EXPECT_EQ(Count(SerialEvent::Error), 2u);
+  EXPECT_NE(events.Values().back().error, 0);  // the write's own errno, reported
   std::vector<std::string> err = log.Lines(log.Err());
   ASSERT_EQ(err.size(), 2u) << log.Err();
   EXPECT_EQ(err[0].rfind("Read from serial port failed " + path + ": ", 0), 0u);
