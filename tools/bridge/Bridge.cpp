@@ -1,6 +1,5 @@
 #include "Bridge.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,11 +9,12 @@
 
 #include "BridgeLog.h"
 #include "common/Common.h"
+#include "common/WakePipe.h"
 
 namespace {
 
-// The self-pipe a stop signal writes to; the loop watches its read end.
-int g_stopPipe[2] = {-1, -1};
+// The self-pipe a stop signal wakes; the loop watches its read end.
+zeva::WakePipe g_stopPipe;
 volatile sig_atomic_t g_stopRequested = 0;
 
 // The loop wakes at least this often, whatever the deadlines say.
@@ -43,15 +43,9 @@ Bridge::~Bridge() {
 }
 
 bool Bridge::Open(std::string& error) {
-  if (g_stopPipe[0] < 0) {
-    if (pipe(g_stopPipe) != 0) {
-      error = "cannot create a pipe";
-      return false;
-    }
-    for (int fd : g_stopPipe) {
-      fcntl(fd, F_SETFD, FD_CLOEXEC);
-      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
+  if (!g_stopPipe.Open()) {
+    error = "cannot create a pipe";
+    return false;
   }
   for (auto& rotator : rotators) {
     auto listener = std::make_unique<RotctlListener>(*rotator, options.verbose);
@@ -67,11 +61,7 @@ bool Bridge::Open(std::string& error) {
 
 void Bridge::RequestStop() {
   g_stopRequested = 1;
-  if (g_stopPipe[1] >= 0) {
-    char byte = 1;
-    ssize_t ignored = write(g_stopPipe[1], &byte, 1);
-    (void)ignored;
-  }
+  g_stopPipe.Wake();
 }
 
 int Bridge::Run() {
@@ -104,11 +94,7 @@ int Bridge::Run() {
     }
 
     pollSet.Clear();
-    pollSet.Add(g_stopPipe[0], POLLIN, [](short) {
-      char bytes[16];
-      while (read(g_stopPipe[0], bytes, sizeof bytes) > 0) {
-      }
-    });
+    pollSet.Add(g_stopPipe.ReadFd(), POLLIN, [](short) { g_stopPipe.Drain(); });
     link->AddToPollSet(pollSet);
     for (auto& listener : listeners) listener->AddToPollSet(pollSet);
     if (web) web->AddToPollSet(pollSet);
