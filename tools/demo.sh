@@ -5,7 +5,7 @@
 # the bearings arrive. Everything it started is stopped on exit.
 #
 #   tools/demo.sh          the zeva-ctl walk-through above
-#   tools/demo.sh --web    the same boxes behind the rotctld bridge and its
+#   tools/demo.sh --web    the same boxes behind the station server and its
 #                          web page on http://127.0.0.1:8080/ until Ctrl-C
 set -euo pipefail
 
@@ -63,7 +63,7 @@ cmake --build "$build" -j2 >"$work/build.log" 2>&1 || { tail -40 "$work/build.lo
 daemon="$build/app/zeva-rotator"
 boxsim="$build/tools/boxsim/zeva-boxsim"
 ctl="$build/tools/ctl/zeva-ctl"
-bridge="$build/tools/bridge/zeva-rotctl-bridge"
+station="$build/tools/station/zeva-station"
 
 if ((web)) && (exec 3<>"/dev/tcp/127.0.0.1/$web_port") 2>/dev/null; then
   echo "demo: TCP port $web_port is already in use; stop what uses it and try again." >&2
@@ -114,8 +114,8 @@ echo "Yaesu GS-232 box on $yaesu (antenna at 000)"
 echo "Rotor-EZ box on $rotorez (antenna at 300)"
 
 if ((web)); then
-  say "The rotctld bridge and its web page"
-  "$bridge" --http "127.0.0.1:$web_port" --preset EU:45 --preset JA:330 --preset VK:230 \
+  say "The station server and its web page"
+  "$station" --http "127.0.0.1:$web_port" --preset EU:45 --preset JA:330 --preset VK:230 \
     --rotator "1:$yaesu:yaesu:500" --rotator "2:$rotorez:rotorez:500" 2>&1 &
   pids+=($!)
   sleep 1

@@ -1,6 +1,6 @@
 # The Debian package, made by CPack: "make package" configures a Release
 # build with ZEVA_PACKAGE_DEB=ON and the prefix /usr, then runs cpack -G DEB.
-# Dependencies come from dpkg-shlibdeps; the bridge's settings file is a
+# Dependencies come from dpkg-shlibdeps; the station's settings file is a
 # conffile; the maintainer scripts only tell systemd about the units.
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "zeva-rotator")
@@ -32,7 +32,7 @@ protocol (DCU-1, Rotor-EZ, Yaesu GS-232, Alfa SPID, RC2800 PA, RC2800 PX,
 Prosistel D) and a plain text protocol on TCP port 13020, and pushes every
 new bearing to its client.
 
-Also included: zeva-rotctl-bridge, which gives each rotator a port that
+Also included: zeva-station, which gives each rotator a port that
 speaks Hamlib's rotctld protocol; zeva-ctl, a command-line client; and
 zeva-boxsim, which plays the controller boxes on a pseudo-terminal.")
 

@@ -18,23 +18,23 @@ dpkg() { command dpkg --root="$root" --force-script-chrootless --force-depends \
 dpkg -i "$deb" >/dev/null 2>&1 || fail "dpkg -i $deb"
 
 for f in usr/sbin/zeva-rotator usr/bin/zeva-ctl usr/bin/zeva-boxsim \
-         usr/bin/zeva-rotctl-bridge etc/default/zeva-rotctl-bridge \
+         usr/bin/zeva-station etc/default/zeva-station \
          lib/systemd/system/zeva-rotator.service \
-         lib/systemd/system/zeva-rotctl-bridge.service \
+         lib/systemd/system/zeva-station.service \
          usr/share/man/man8/zeva-rotator.8.gz usr/share/man/man1/zeva-ctl.1.gz \
          usr/share/doc/zeva-rotator/copyright; do
   [ -e "$root/$f" ] || fail "missing /$f"
 done
 [ "$("$root/usr/sbin/zeva-rotator" --version)" = 2.0.1 ] || fail "daemon --version"
-grep -qx /etc/default/zeva-rotctl-bridge "$root/var/lib/dpkg/info/zeva-rotator.conffiles" ||
-  fail "the bridge's settings are not a conffile"
+grep -qx /etc/default/zeva-station "$root/var/lib/dpkg/info/zeva-rotator.conffiles" ||
+  fail "the station's settings are not a conffile"
 grep -q "^Status: install ok installed" "$root/var/lib/dpkg/status" || fail "not installed"
 # Nothing is enabled unasked: no wants links anywhere under the root.
 [ -z "$(find "$root" -path '*.wants/*')" ] || fail "a unit was enabled"
 # The units as installed, their programs looked up inside the scratch root
 # (systemd-analyze checks that ExecStart names an executable).
 mkdir "$root/verify"
-for unit in zeva-rotator zeva-rotctl-bridge; do
+for unit in zeva-rotator zeva-station; do
   sed "s|^ExecStart=/|ExecStart=$root/|" "$root/lib/systemd/system/$unit.service" \
     >"$root/verify/$unit.service"
   # Any word from it (an unknown key, a bad value) is a failure.
@@ -44,7 +44,7 @@ done
 
 dpkg -r zeva-rotator >/dev/null
 [ ! -e "$root/usr/sbin/zeva-rotator" ] || fail "remove left the daemon"
-[ -e "$root/etc/default/zeva-rotctl-bridge" ] || fail "remove took the conffile"
+[ -e "$root/etc/default/zeva-station" ] || fail "remove took the conffile"
 dpkg -P zeva-rotator >/dev/null
-[ ! -e "$root/etc/default/zeva-rotctl-bridge" ] || fail "purge left the conffile"
+[ ! -e "$root/etc/default/zeva-station" ] || fail "purge left the conffile"
 echo "install_test: 1 passed, 0 failed"

@@ -1,4 +1,4 @@
-// A program started by a test (the daemon, zeva-boxsim, zeva-rotctl-bridge,
+// A program started by a test (the daemon, zeva-boxsim, zeva-station,
 // rotctl) with standard input from /dev/null and its standard output and
 // error captured in temporary files the test can read and wait on. Only this
 // child is ever signalled, by its process id; the destructor SIGKILLs it if

@@ -28,7 +28,7 @@ TEST(ToolCommandLineTest, HelpVersionAndMistakesAnswerAlike) {
   const struct { std::string name; const char* path; int usageStatus; std::vector<std::string> valid; } tools[] = {
       {"zeva-ctl", ZEVA_CTL_PATH, 1, {"--host=127.0.0.1:1", "-p", "2", "-i"}},
       {"zeva-boxsim", ZEVA_BOXSIM_PATH, 1, {"--model=spid", "--speed", "3", "-v"}},
-      {"zeva-rotctl-bridge", ZEVA_BRIDGE_PATH, 2, {"--port=1", "-r", "1:/dev/a:yaesu:1000", "-v"}},
+      {"zeva-station", ZEVA_STATION_PATH, 2, {"--port=1", "-r", "1:/dev/a:yaesu:1000", "-v"}},
   };
   // 'h': usage, 'V': version (the first answer wins), '!': a usage error.
   const std::pair<std::vector<std::string>, char> cases[] = {

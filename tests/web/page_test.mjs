@@ -1,8 +1,8 @@
 // The station page in a real browser (Debian's chromium, headless, driven by
 // puppeteer-core): the real daemon, two emulated boxes (Yaesu and Alfa SPID)
-// and the bridge with --http, all on loopback and pseudo-terminals.
+// and the station with --http, all on loopback and pseudo-terminals.
 //
-// Environment (set by CTest): ZEVA_DAEMON, ZEVA_BOXSIM, ZEVA_BRIDGE (the
+// Environment (set by CTest): ZEVA_DAEMON, ZEVA_BOXSIM, ZEVA_STATION (the
 // programs), ZEVA_CHROMIUM (the browser), ZEVA_SANITIZED=1 to skip the
 // latency figures; optional ZEVA_SCREENSHOT (where to write the page's
 // picture) and ZEVA_WEB_RESULTS (where to write the latency table).
@@ -82,8 +82,8 @@ const card = (page, id) => page.evaluate((id) => {
     target: node.querySelector(".target-text").textContent, message: node.querySelector(".message").textContent };
 }, id);
 
-function startBridge(httpAddress, ports, extra = []) {
-  return start(env.ZEVA_BRIDGE, ["-v", "--http", httpAddress, "--preset", "EU:45", ...extra,
+function startStation(httpAddress, ports, extra = []) {
+  return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", ...extra,
     "--rotator", `1:${dir}/box1:yaesu:100:${ports[0]}`, "--rotator", `2:${dir}/box2:spid:100:${ports[1]}`]);
 }
 
@@ -99,7 +99,7 @@ async function main() {
   await until("the boxes", () => fs.existsSync(`${dir}/box1`) && fs.existsSync(`${dir}/box2`));
   const rotctldPorts = [await freePort(), await freePort()];
   const httpPort = await freePort();
-  let bridge = startBridge(`127.0.0.1:${httpPort}`, rotctldPorts);
+  let station = startStation(`127.0.0.1:${httpPort}`, rotctldPorts);
 
   const browser = await puppeteer.launch({ executablePath: env.ZEVA_CHROMIUM || "/usr/bin/chromium",
     headless: true, args: ["--no-sandbox", "--disable-gpu"] });
@@ -159,21 +159,21 @@ async function main() {
     const other = await browser.newPage();
     await other.goto(`http://127.0.0.1:${evilPort}/`);
     await until("the foreign page's request", async () => (await other.title()) === "sent");
-    await until("the bridge's refusal", () => bridge.log.includes(`refused a request from the page of http://127.0.0.1:${evilPort}`));
+    await until("the station's refusal", () => station.log.includes(`refused a request from the page of http://127.0.0.1:${evilPort}`));
     assert(!received(box1, "M300\r"), "a foreign page turned the antenna");
     await other.close();
     evil.close();
 
     if (env.ZEVA_SANITIZED !== "1") await measure(page, box1, rotctldPorts[0]);
 
-    // The page says so while the bridge is gone, and reconnects by itself.
+    // The page says so while the station is gone, and reconnects by itself.
     // Off loopback a turn needs the secret: refused without, done with it.
-    bridge.kill("SIGTERM");
-    assert.equal(await bridge.ended, 0);
+    station.kill("SIGTERM");
+    assert.equal(await station.ended, 0);
     const notice = () => page.$eval("#notice", (node) => node.textContent);
-    await until("the page to say it lost the bridge", async () => (await notice()).includes("reconnecting"));
+    await until("the page to say it lost the station", async () => (await notice()).includes("reconnecting"));
     fs.writeFileSync(`${dir}/secret`, "correct horse\n", { mode: 0o600 });
-    bridge = startBridge(`0.0.0.0:${httpPort}`, rotctldPorts, ["--http-secret-file", `${dir}/secret`]);
+    station = startStation(`0.0.0.0:${httpPort}`, rotctldPorts, ["--http-secret-file", `${dir}/secret`]);
     await until("the page to reconnect", async () => (await card(page, 1)).state === "still" && (await notice()) === "");
     await page.$eval('.card[data-id="1"] input', (input) => { input.value = "200"; });
     await page.click('.card[data-id="1"] button[type=submit]');
@@ -244,7 +244,7 @@ async function measure(page, box, rotctldPort) {
       `${os.cpus().length} cores, load average ${os.loadavg()[0].toFixed(2)}. A Yaesu box emulator polled ` +
       `every 100 ms turns to and fro; each page update of its bearing is matched with the box's reply ` +
       `that carried it (the emulator's trace, to the microsecond) and timed by the browser's clock. ` +
-      `Beside it, the bridge's rotctld port answering \`p\` (its last bearing) 200 times.\n\n${table}`);
+      `Beside it, the station's rotctld port answering \`p\` (its last bearing) 200 times.\n\n${table}`);
   }
 }
 

@@ -1,0 +1,185 @@
+// The station end to end with the real daemon while boxes are unplugged, the
+// daemon goes away or is taken over, and clients flood or crowd a port. The
+// answers' bytes are compared with rotctld's in station_rotctld_test.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/station/Rotctl.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Time.h"
+
+using station_test::Ask;
+using namespace testing_support;
+
+namespace {
+
+// The emulated boxes turn at 30 degrees a second: 40 s leaves a loaded
+// machine plenty of room for any turn.
+const int kTurnMs = 40000;
+
+// Rotator 1: a Yaesu box polled every 200 ms on the first port; rotator 2: a
+// DCU-1 box on the port two above. The station knows each box by a stable
+// symbolic link, as /dev/serial/by-id.
+class StationE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(PortIsFree()) << "TCP port 13020 is in use by another process";
+    port = station_test::FreePortPair();
+    ASSERT_NE(port, 0) << "no free loopback port pair for the station";
+    char dirTemplate[] = "/tmp/zeva-station-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    dir = dirTemplate;
+    yaesuPath = dir + "/yaesu";
+    dcuPath = dir + "/dcu";
+    ASSERT_TRUE(daemon.Start()) << daemon.Stdout() << daemon.Stderr();
+    for (auto box : {std::make_pair(&yaesuBox, "yaesu"), std::make_pair(&dcuBox, "dcu1")}) {
+      ASSERT_TRUE(box.first->Start({ZEVA_BOXSIM_PATH, "--model", box.second, "--speed", "30", "--log",
+                                    "--link", box.first == &yaesuBox ? yaesuPath : dcuPath}) &&
+                  !box.first->FirstStdoutLine(5000).empty());
+    }
+    ASSERT_TRUE(station.Start({ZEVA_STATION_PATH, "--verbose", "--base-port", std::to_string(port),
+                              "--rotator", "1:" + yaesuPath + ":yaesu:200", "--rotator",
+                              "2:" + dcuPath + ":dcu1:0"}));
+    for (const std::string& path : {yaesuPath, dcuPath}) {
+      ASSERT_TRUE(daemon.WaitForStdout("Status: " + path + " created", 10000)) << station.Stderr();
+    }
+  }
+
+  void TearDown() override {
+    for (ChildProcess* process : {&station, &yaesuBox, &dcuBox, static_cast<ChildProcess*>(&daemon)})
+      process->Stop(5000);
+    unlink(yaesuPath.c_str());
+    unlink(dcuPath.c_str());
+    rmdir(dir.c_str());
+  }
+
+  std::string Rotctl(const std::vector<std::string>& command) { return station_test::Rotctl(port, command); }
+
+  int port = 0;
+  Daemon daemon;
+  ChildProcess yaesuBox, dcuBox, station;
+  std::string dir, yaesuPath, dcuPath;
+};
+
+TEST_F(StationE2eTest, UnpluggedBoxIsOfflineUntilItIsBack) {
+  ASSERT_EQ(Rotctl({"P", "40", "0"}), "0: ");
+  ASSERT_TRUE(WaitUntil([&] { return Rotctl({"p"}) == "0: 40.00\n0.00\n"; }, kTurnMs)) << Rotctl({"p"});
+  ASSERT_TRUE(yaesuBox.Signal(SIGUSR1));  // unplugged
+  ASSERT_TRUE(station.WaitForStderr(yaesuPath + " is gone", 5000)) << station.Stderr();
+  TcpClient client;
+  ASSERT_TRUE(client.Connect(port));
+  EXPECT_EQ(Ask(client, "p", 2, 2000), "RPRT -6\n");  // never the old bearing
+
+  ASSERT_TRUE(yaesuBox.Signal(SIGUSR1));  // plugged back in
+  auto back = Clock::now();
+  WaitUntil([&] { return Ask(client, "p", 2, 3000) == "40.00\n0.00\n"; }, 10000);
+  long recoveryMs = MsSince(back);
+  std::cout << "[ FIGURES  ] box back to a fresh bearing at the client: " << recoveryMs << " ms\n";
+  EXPECT_LT(recoveryMs, 2000) << station.Stderr();
+  EXPECT_EQ(Count(station.Stderr(), " is back;"), 1u) << station.Stderr();
+  ASSERT_EQ(Rotctl({"P", "80", "0"}), "0: ");
+  EXPECT_TRUE(WaitUntil([&] { return Rotctl({"p"}) == "0: 80.00\n0.00\n"; }, kTurnMs)) << yaesuBox.Stderr();
+  EXPECT_EQ(Count(daemon.Stdout(), "Status: " + yaesuPath + " created"), 2u) << daemon.Stdout();
+}
+
+TEST_F(StationE2eTest, DaemonAwayMeansErrorsAtOnce) {
+  TcpClient client;
+  ASSERT_TRUE(client.Connect(port));
+  ASSERT_TRUE(WaitUntil([&] { return Ask(client, "p", 2) == "0.00\n0.00\n"; }, kTurnMs));  // a bearing known
+  ASSERT_TRUE(daemon.Signal(SIGTERM));
+  ASSERT_EQ(daemon.Wait(5000), 0);
+  ASSERT_TRUE(station.WaitForStderr("lost the daemon", 5000)) << station.Stderr();
+  for (const char* command : {"p", "P 10 0", "S"}) {  // no old bearing, no set pretended done
+    auto asked = Clock::now();
+    EXPECT_EQ(Ask(client, command, 2), "RPRT -6\n") << command;
+    EXPECT_LT(MsSince(asked), 1000) << command;
+  }
+}
+
+TEST_F(StationE2eTest, DaemonLinkDropsLeaveOneRotatorPerDevice) {
+  SleepMs(300);
+  int before = daemon.OpenDescriptors();
+  if (before < 0) GTEST_SKIP() << "no /proc/PID/fd on this system: descriptors cannot be counted";
+  const size_t kDrops = 100;
+  for (size_t drop = 1; drop <= kDrops; ++drop) {
+    // Another client takes the daemon over, which keeps the station's rotators.
+    TcpClient intruder;
+    ASSERT_TRUE(intruder.Connect());
+    ASSERT_TRUE(WaitUntil([&] { return Count(daemon.Stdout(), "Status: " + dcuPath + " created") > drop; }, 10000))
+        << "drop " << drop << "\n" << station.Stderr();
+  }
+  SleepMs(300);
+  int after = daemon.OpenDescriptors();
+  std::cout << "[ FIGURES  ] daemon descriptors before " << kDrops << " link drops: " << before
+            << ", after: " << after << "\n";
+  EXPECT_EQ(after, before);
+  // Each connection found an empty registry and opened each device once.
+  EXPECT_EQ(Count(daemon.Stdout(), "Lost client connection"), kDrops + 1);
+  EXPECT_EQ(Count(daemon.Stdout(), "Status: " + yaesuPath + " created"), kDrops + 1);
+}
+
+TEST_F(StationE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
+  std::atomic<bool> stop{false};
+  std::atomic<long> floodSets{0};
+  std::vector<std::thread> floods;
+  for (int i = 0; i < 3; ++i) {
+    floods.emplace_back([&, i] {
+      TcpClient flooder;
+      if (!flooder.Connect(port)) return;
+      for (int n = 0; !stop; n += 50) {
+        std::string burst;
+        for (int k = 0; k < 50; ++k) burst += "P " + std::to_string(10 + (n + k + i) % 7) + " 0\n";
+        if (!flooder.Send(burst)) return;
+        for (int k = 0; k < 50; ++k) floodSets += flooder.ReadLineEndedBy('\n', 10000) == "RPRT 0\n";
+      }
+    });
+  }
+  TcpClient dcu;
+  ASSERT_TRUE(dcu.Connect(port + 2));
+  std::vector<double> latencies;  // ms
+  for (int i = 0; i < 20; ++i) {
+    SleepMs(150);
+    auto asked = Clock::now();
+    EXPECT_EQ(Ask(dcu, "P " + std::to_string(100 + i) + " 0", 1), "RPRT 0\n");
+    latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+  }
+  stop = true;
+  for (std::thread& flood : floods) flood.join();
+  std::sort(latencies.begin(), latencies.end());
+  std::cout << "[ FIGURES  ] flood: " << floodSets << " sets answered on one port; the other port's "
+            << "set answered in median " << latencies[10] << " ms, max " << latencies.back()
+            << " ms; link drops: " << Count(station.Stderr(), "lost the daemon") << "\n";
+  EXPECT_GT(floodSets, 100);
+  EXPECT_LT(latencies.back(), 1000);
+  EXPECT_TRUE(dcuBox.WaitForStderr("AP1119;", 5000)) << dcuBox.Stderr();
+  EXPECT_EQ(Count(station.Stderr(), "lost the daemon"), 0u) << station.Stderr();
+}
+
+TEST_F(StationE2eTest, AFullPortClosesItsLongestIdleClient) {
+  TcpClient idlest;
+  ASSERT_TRUE(idlest.Connect(port));
+  ASSERT_EQ(Ask(idlest, "S", 1), "RPRT 0\n");
+  std::vector<std::unique_ptr<TcpClient>> others(31);  // the port is full at 32
+  for (auto& other : others) {
+    other = std::make_unique<TcpClient>();
+    ASSERT_TRUE(other->Connect(port));
+    ASSERT_EQ(Ask(*other, "S", 1), "RPRT 0\n");
+  }
+  TcpClient newcomer;
+  ASSERT_TRUE(newcomer.Connect(port));
+  EXPECT_EQ(Ask(newcomer, "P 30 0", 1), "RPRT 0\n");
+  EXPECT_TRUE(idlest.WaitClosed(5000));
+  EXPECT_TRUE(station.WaitForStderr("closing the one idle longest", 5000)) << station.Stderr();
+  EXPECT_TRUE(WaitUntil([&] { return Ask(*others.back(), "p", 2) == "30.00\n0.00\n"; }, kTurnMs));
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+// The station's command line: where the daemon is, where to listen for
+// rotctld clients, and the rotators to configure. Parsed once by main()
+// before anything starts; read-only afterwards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One rotator as given by --rotator ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX].
+struct RotatorSetup {
+  int id = 0;              // rotator number in the daemon's CONFIGURE
+  std::string device;      // serial device path, passed on unchanged
+  int model = 0;           // CONFIGURE model number (1, 2, 4, 5, 8, 9, 12)
+  int pollMs = 0;          // polling period handed to CONFIGURE
+  int listenPort = 0;      // rotctld port of this rotator
+  // The azimuths the rotator can turn to, in whole degrees (0..450 for an
+  // overlap rotator, -180..180 for one with its end stop in the south).
+  int minAz = 0;
+  int maxAz = 360;
+};
+
+// A preset button of the web page: a name and the azimuth it turns to.
+struct Preset {
+  std::string name;
+  double azimuth = 0;
+};
+
+class StationOptions {
+ public:
+  static constexpr int kDefaultBasePort = 4533;
+
+  std::string daemonHost = "127.0.0.1";
+  int daemonPort = 0;                          // set to the daemon's port by Parse
+  std::string listenAddress = "127.0.0.1";
+  int basePort = kDefaultBasePort;
+  std::vector<RotatorSetup> rotators;
+  // The web page (--http [ADDRESS:]PORT); httpPort 0: no page.
+  std::string httpAddress = "127.0.0.1";
+  int httpPort = 0;
+  std::string secretFile;        // --http-secret-file: the secret asked for turning
+  std::vector<Preset> presets;   // --preset NAME:AZIMUTH (N, E, S, W if none)
+  bool verbose = false;   // log every rotctld command and its result code
+  bool help = false;      // -h/--help came first: print Usage() and exit 0
+  bool version = false;   // -V/--version came first: print the version
+
+  // Parses argv. On a usage error returns false with the reason in `error`.
+  // Rotators without a port of their own get basePort, basePort + 2, ... in
+  // the order given, skipping ports that other rotators name.
+  bool Parse(int argc, char** argv, std::string& error);
+
+  static std::string Usage();
+
+  // Model names the daemon's CONFIGURE numbers go by ("yaesu" -> 4); any
+  // case, or the number itself. Returns -1 for an unknown model.
+  static int ModelNumber(const std::string& nameOrNumber);
+  // A readable name of a model number ("Yaesu GS-232"), "unknown" otherwise.
+  static const char* ModelTitle(int model);
+  // Whether the model's box reports its position (a DCU-1 never does).
+  static bool ModelHasFeedback(int model);
+
+ private:
+  bool ParseHttp(const std::string& text, std::string& error);
+  bool ParsePreset(const std::string& text, std::string& error);
+  bool ParseRotator(const std::string& text, RotatorSetup& setup, std::string& error);
+};
+
+// Whether an address (of the web page, or a Host header's name) reaches
+// only this host: localhost, 127.0.0.0/8, ::1.
+bool IsLoopbackAddress(const std::string& address);

@@ -1,0 +1,47 @@
+// zeva-station: lets rotctld-protocol programs drive the rotators of
+// the zeva-rotator daemon.
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+
+#include "Station.h"
+#include "core/StationOptions.h"
+#include "common/Common.h"
+
+namespace {
+void OnStopSignal(int) { Station::RequestStop(); }
+}  // namespace
+
+int main(int argc, char** argv) {
+  StationOptions options;
+  std::string error;
+  if (!options.Parse(argc, argv, error)) {
+    fprintf(stderr, "zeva-station: %s\nTry 'zeva-station --help'.\n", error.c_str());
+    return 2;  // a service manager does not restart after this
+  }
+  if (options.help) {
+    fputs(StationOptions::Usage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    printf("zeva-station %s\n", zeva::kVersion);
+    return 0;
+  }
+
+  // A client that vanishes mid-answer must not end the process.
+  signal(SIGPIPE, SIG_IGN);
+  struct sigaction action;
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  Station station(options);
+  if (!station.Open(error)) {
+    fprintf(stderr, "zeva-station: %s\n", error.c_str());
+    return 1;
+  }
+  return station.Run();
+}

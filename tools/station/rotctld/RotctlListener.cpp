@@ -1,0 +1,144 @@
+#include "rotctld/RotctlListener.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "core/StationLog.h"
+
+namespace {
+
+constexpr size_t kMaxSessions = 32;
+
+void MakeNonBlocking(int fd) {
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+std::string PeerName(const sockaddr_storage& address) {
+  char host[INET6_ADDRSTRLEN] = "?";
+  int port = 0;
+  if (address.ss_family == AF_INET) {
+    const sockaddr_in& v4 = reinterpret_cast<const sockaddr_in&>(address);
+    inet_ntop(AF_INET, &v4.sin_addr, host, sizeof host);
+    port = ntohs(v4.sin_port);
+    return std::string(host) + ":" + std::to_string(port);
+  }
+  if (address.ss_family == AF_INET6) {
+    const sockaddr_in6& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    inet_ntop(AF_INET6, &v6.sin6_addr, host, sizeof host);
+    port = ntohs(v6.sin6_port);
+  }
+  return "[" + std::string(host) + "]:" + std::to_string(port);
+}
+
+}  // namespace
+
+RotctlListener::RotctlListener(StationRotator& rotator, bool verbose)
+    : rotator(rotator), verbose(verbose) {}
+
+RotctlListener::~RotctlListener() {
+  sessions.clear();
+  if (listenFd >= 0) close(listenFd);
+}
+
+bool RotctlListener::Open(const std::string& address, std::string& error) {
+  int port = rotator.Setup().listenPort;
+  struct addrinfo hints;
+  memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  struct addrinfo* addresses = nullptr;
+  int status = getaddrinfo(address.empty() ? nullptr : address.c_str(),
+                           std::to_string(port).c_str(), &hints, &addresses);
+  if (status != 0) {
+    error = address + ": " + gai_strerror(status);
+    return false;
+  }
+  error = "no address";
+  for (struct addrinfo* a = addresses; a != nullptr; a = a->ai_next) {
+    int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (fd < 0) {
+      error = strerror(errno);
+      continue;
+    }
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 16) != 0) {
+      error = strerror(errno);
+      close(fd);
+      continue;
+    }
+    MakeNonBlocking(fd);
+    listenFd = fd;
+    break;
+  }
+  freeaddrinfo(addresses);
+  if (listenFd < 0) {
+    error = "cannot listen on " + address + " port " + std::to_string(port) + ": " + error;
+    return false;
+  }
+  StationLog("rotator %d: rotctld port %s:%d", rotator.Setup().id, address.c_str(), port);
+  return true;
+}
+
+void RotctlListener::AddToPollSet(PollSet& set) {
+  if (listenFd >= 0) set.Add(listenFd, POLLIN, [this](short) { Accept(); });
+  for (auto& session : sessions) session->AddToPollSet(set);
+}
+
+RotctlListener::Clock::time_point RotctlListener::NextDeadline() const {
+  Clock::time_point next = Clock::time_point::max();
+  for (const auto& session : sessions) next = std::min(next, session->NextDeadline());
+  return next;
+}
+
+void RotctlListener::Service(Clock::time_point now) {
+  for (auto& session : sessions) session->Service(now);
+  sessions.erase(std::remove_if(sessions.begin(), sessions.end(),
+                                [](const std::unique_ptr<RotctlSession>& session) {
+                                  return session->Finished();
+                                }),
+                 sessions.end());
+}
+
+void RotctlListener::Accept() {
+  sockaddr_storage address;
+  socklen_t length = sizeof address;
+  int fd = accept(listenFd, reinterpret_cast<sockaddr*>(&address), &length);
+  if (fd < 0) return;  // the client gave up already, or try again next round
+  std::string peer = PeerName(address);
+  std::vector<std::unique_ptr<RotctlSession>>::iterator idlest = sessions.end();
+  size_t active = 0;
+  for (auto it = sessions.begin(); it != sessions.end(); ++it) {
+    if ((*it)->Finished()) continue;
+    ++active;
+    if (idlest == sessions.end() || (*it)->LastActivity() < (*idlest)->LastActivity()) idlest = it;
+  }
+  if (active >= kMaxSessions) {
+    // Idle or stuck clients must not lock the port: the one silent longest
+    // makes room.
+    auto idleS = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() -
+                                                                  (*idlest)->LastActivity());
+    StationLog("rotator %d: %zu rotctld clients: closing the one idle longest (%lld s) for %s",
+              rotator.Setup().id, active, static_cast<long long>(idleS.count()), peer.c_str());
+    (*idlest)->End("closed to make room");
+  }
+  MakeNonBlocking(fd);
+  int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+#ifdef SO_NOSIGPIPE
+  setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#endif
+  StationLog("rotator %d: rotctld client %s connected", rotator.Setup().id, peer.c_str());
+  sessions.push_back(std::make_unique<RotctlSession>(fd, peer, rotator, verbose));
+}

@@ -1,0 +1,260 @@
+#include "web/WebFront.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+
+#include "core/StationLog.h"
+#include "common/Common.h"
+
+namespace {
+
+// A turn or stop the daemon has not taken within this long is answered 504
+// (the daemon is busy with a command that hangs).
+constexpr auto kTakeWait = std::chrono::seconds(2);
+// A rotator counts as turning this long after its bearing last changed, and
+// at least two polling periods.
+constexpr auto kTurningMin = std::chrono::milliseconds(1500);
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Number(double value) {
+  char text[32];
+  snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+// {"source":"rotctld 127.0.0.1:40312","command":"turn to 123","at":MS}
+// (at: milliseconds since 1970), or null before the first command.
+std::string LastJson(const StationRotator::Request& last) {
+  if (last.source.empty()) return "null";
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(last.at.time_since_epoch());
+  return "{\"source\":" + JsonString(last.source) + ",\"command\":" + JsonString(last.what) +
+         ",\"at\":" + std::to_string(ms.count()) + "}";
+}
+
+WebReply Answer(int status, const std::string& error) {
+  return {status, "{\"error\":" + JsonString(error) + "}"};
+}
+
+}  // namespace
+
+WebFront::WebFront(const StationOptions& options,
+                   const std::vector<std::unique_ptr<StationRotator>>& rotators,
+                   const DaemonLink& link)
+    : options(options), rotators(rotators), link(link) {}
+
+WebFront::~WebFront() { Stop(); }
+
+bool WebFront::Open(std::string& error) {
+  if (!options.secretFile.empty()) {
+    // A bare name is a systemd credential (LoadCredential=NAME:PATH), which
+    // a service with a dynamic user can read where the file itself is
+    // root's alone.
+    std::string path = options.secretFile;
+    const char* credentials = getenv("CREDENTIALS_DIRECTORY");
+    if (path.find('/') == std::string::npos && credentials != nullptr) {
+      path = std::string(credentials) + "/" + path;
+    }
+    std::ifstream file(path);
+    if (!file || !std::getline(file, secret)) {
+      error = "cannot read the secret file " + path;
+      return false;
+    }
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+      StationLog("warning: other users can read the secret file %s (chmod 600 it)", path.c_str());
+    }
+    while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
+    if (secret.empty()) {
+      error = "the secret file " + path + " starts with an empty line";
+      return false;
+    }
+  }
+  if (!board.Open()) {
+    error = "cannot create the web page's wake-up pipe";
+    return false;
+  }
+  server = std::make_unique<WebServer>(options, secret, board);
+  return server->Open(error);
+}
+
+void WebFront::Start(Clock::time_point now) {
+  board.Publish(StateJson(now));
+  server->Start();
+}
+
+void WebFront::Stop() {
+  if (server) server->Stop();
+  server.reset();
+  for (Pending& waiting : pending) waiting.reply.set_value(Answer(503, "the station is stopping"));
+  pending.clear();
+}
+
+void WebFront::AddToPollSet(PollSet& set) {
+  set.Add(board.ReadFd(), POLLIN, [this](short) { TakeRequests(); });
+}
+
+void WebFront::TakeRequests() {
+  for (WebRequest& request : board.TakeRequests()) {
+    if (request.kind == WebRequest::Kind::Turn) {
+      HandleTurn(request);
+    } else {
+      HandleStop(request);
+    }
+  }
+}
+
+StationRotator* WebFront::Find(int id) const {
+  for (auto& rotator : rotators) {
+    if (rotator->Setup().id == id) return rotator.get();
+  }
+  return nullptr;
+}
+
+void WebFront::HandleTurn(WebRequest& request) {
+  StationRotator* rotator = Find(request.rotator);
+  const std::string name = "rotator " + std::to_string(request.rotator);
+  int bearing = 0;
+  if (rotator == nullptr) {
+    request.reply.set_value(Answer(404, "there is no " + name));
+  } else if (!rotator->Available()) {
+    request.reply.set_value(Answer(503, name + " is offline"));
+  } else if (!rotator->Bearing(request.azimuth, bearing)) {
+    request.reply.set_value(Answer(422, Number(request.azimuth) + " is outside " + name + "'s range " +
+                                            std::to_string(rotator->Setup().minAz) + ".." +
+                                            std::to_string(rotator->Setup().maxAz)));
+  } else {
+    if (options.verbose) StationLog("web: %s turn to %d", name.c_str(), bearing);
+    Pending waiting;
+    uint64_t ticket = rotator->Turn(bearing, request.source);
+    if (ticket != 0) waiting.tickets.emplace_back(rotator, ticket);
+    waiting.body = "{\"rotator\":" + std::to_string(request.rotator) +
+                   ",\"bearing\":" + std::to_string(bearing) + "}";
+    waiting.reply = std::move(request.reply);
+    waiting.deadline = Clock::now() + kTakeWait;
+    pending.push_back(std::move(waiting));
+  }
+}
+
+void WebFront::HandleStop(WebRequest& request) {
+  Pending waiting;
+  std::string stopped;
+  for (auto& rotator : rotators) {
+    if (request.rotator != 0 && rotator->Setup().id != request.rotator) continue;
+    if (!rotator->Available()) continue;
+    waiting.tickets.emplace_back(rotator.get(), rotator->Halt(request.source));
+    stopped += (stopped.empty() ? "" : ",") + std::to_string(rotator->Setup().id);
+  }
+  if (waiting.tickets.empty()) {
+    const std::string name = "rotator " + std::to_string(request.rotator);
+    if (request.rotator == 0) {
+      request.reply.set_value(Answer(503, "every rotator is offline"));
+    } else {
+      request.reply.set_value(Find(request.rotator) == nullptr ? Answer(404, "there is no " + name)
+                                                               : Answer(503, name + " is offline"));
+    }
+    return;
+  }
+  if (options.verbose) StationLog("web: stop %s", stopped.c_str());
+  waiting.body = "{\"stopped\":[" + stopped + "]}";
+  waiting.reply = std::move(request.reply);
+  waiting.deadline = Clock::now() + kTakeWait;
+  pending.push_back(std::move(waiting));
+}
+
+void WebFront::Service(Clock::time_point now) {
+  for (auto it = pending.begin(); it != pending.end();) {
+    bool done = true;
+    const StationRotator* gone = nullptr;
+    for (const auto& ticket : it->tickets) {
+      if (!ticket.first->Available()) gone = ticket.first;
+      done = done && ticket.first->Done(ticket.second);
+    }
+    if (done) {
+      it->reply.set_value({200, it->body});
+    } else if (gone != nullptr) {
+      it->reply.set_value(
+          Answer(503, "rotator " + std::to_string(gone->Setup().id) + " went offline"));
+    } else if (now >= it->deadline) {
+      it->reply.set_value(Answer(504, "the daemon has not taken the command yet"));
+    } else {
+      ++it;
+      continue;
+    }
+    it = pending.erase(it);
+  }
+  board.Publish(StateJson(now));
+}
+
+WebFront::Clock::time_point WebFront::NextDeadline() const {
+  Clock::time_point next = nextChange;
+  for (const Pending& waiting : pending) next = std::min(next, waiting.deadline);
+  return next;
+}
+
+WebFront::Clock::duration WebFront::TurningWindow(const StationRotator& rotator) const {
+  return std::max<Clock::duration>(kTurningMin,
+                                   std::chrono::milliseconds(2 * rotator.Setup().pollMs + 500));
+}
+
+// {"daemon":true,"secret":false,"presets":[{"name":"N","azimuth":0},...],
+//  "rotators":[{"id":1,"model":"Yaesu GS-232","device":"/dev/ttyUSB0",
+//  "min":0,"max":360,"state":"turning","bearing":123,"target":200},...]}
+// state: offline, unknown (never reported), turning, still or blind (a box
+// that never reports; bearing is then the last one sent).
+std::string WebFront::StateJson(Clock::time_point now) {
+  nextChange = Clock::time_point::max();
+  std::string json = "{\"version\":" + JsonString(zeva::kVersion) +
+                     ",\"daemon\":" + (link.Up() ? "true" : "false") +
+                     ",\"secret\":" + (secret.empty() ? "false" : "true") + ",\"presets\":[";
+  for (size_t i = 0; i < options.presets.size(); ++i) {
+    json += std::string(i ? "," : "") + "{\"name\":" + JsonString(options.presets[i].name) +
+            ",\"azimuth\":" + Number(options.presets[i].azimuth) + "}";
+  }
+  json += "],\"rotators\":[";
+  for (size_t i = 0; i < rotators.size(); ++i) {
+    const StationRotator& rotator = *rotators[i];
+    const RotatorSetup& setup = rotator.Setup();
+    int bearing = 0, target = 0;
+    const bool known = rotator.Position(bearing);
+    const char* state = "still";
+    if (!rotator.Available()) {
+      state = "offline";
+    } else if (!rotator.HasFeedback()) {
+      state = "blind";
+    } else if (!known) {
+      state = "unknown";
+    } else if (rotator.MovedAt() + TurningWindow(rotator) > now) {
+      state = "turning";
+      nextChange = std::min(nextChange, rotator.MovedAt() + TurningWindow(rotator));
+    }
+    json += std::string(i ? "," : "") + "{\"id\":" + std::to_string(setup.id) +
+            ",\"model\":" + JsonString(StationOptions::ModelTitle(setup.model)) +
+            ",\"device\":" + JsonString(setup.device) + ",\"port\":" +
+            std::to_string(setup.listenPort) + ",\"min\":" + std::to_string(setup.minAz) +
+            ",\"max\":" + std::to_string(setup.maxAz) + ",\"state\":\"" + state +
+            "\",\"bearing\":" + (known ? std::to_string(bearing) : "null") + ",\"target\":" +
+            (rotator.Target(target) ? std::to_string(target) : "null") +
+            ",\"last\":" + LastJson(rotator.LastCommand()) + "}";
+  }
+  return json + "]}";
+}
