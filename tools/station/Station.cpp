@@ -1,5 +1,6 @@
 #include "Station.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,11 @@ constexpr int kMaxSleepMs = 1000;
 // the symbolic links of /dev/serial/by-id).
 constexpr int kWatchMs = 250;
 
+// Where the systems put the radio amateurs' country file (Debian's and
+// FreeBSD's hamradio-files).
+const char* const kCountryFiles[] = {"/usr/share/hamradio-files/cty.dat",
+                                     "/usr/local/share/hamradio-files/cty.dat"};
+
 }  // namespace
 
 Station::Station(const StationOptions& options) : options(options) {
@@ -34,6 +40,7 @@ Station::Station(const StationOptions& options) : options(options) {
   for (const RotatorSetup& setup : options.rotators) {
     rotators.push_back(std::make_unique<StationRotator>(setup, *link));
   }
+  if (!options.placeName.empty()) follower = std::make_unique<SkyFollower>(options.place, options.followStep);
 }
 
 Station::~Station() {
@@ -52,10 +59,33 @@ bool Station::Open(std::string& error) {
     if (!listener->Open(options.listenAddress, error)) return false;
     listeners.push_back(std::move(listener));
   }
+  if (options.httpPort != 0 && !LoadCountries(error)) return false;
   if (options.httpPort != 0) {
     web = std::make_unique<WebFront>(options, rotators, *link);
     if (!web->Open(error)) return false;
   }
+  return true;
+}
+
+bool Station::LoadCountries(std::string& error) {
+  std::string path = options.countryFile;
+  struct stat info;
+  for (const char* known : kCountryFiles) {
+    if (path.empty() && stat(known, &info) == 0) path = known;
+  }
+  if (path.empty()) {
+    StationLog("no country file (%s): callsigns and prefixes cannot be looked up; give --country-file",
+               kCountryFiles[0]);
+    return true;
+  }
+  CountryFile countries;
+  if (!countries.Load(path, error)) {
+    if (!options.countryFile.empty()) return false;
+    StationLog("%s; callsigns and prefixes cannot be looked up", error.c_str());
+    return true;
+  }
+  StationLog("%zu countries from %s", countries.Countries().size(), path.c_str());
+  places = PlaceFinder(std::move(countries));
   return true;
 }
 
@@ -75,6 +105,7 @@ int Station::Run() {
     if (now >= watchAt) WatchDevices(now);
     link->OnTimer(now);
     for (auto& rotator : rotators) rotator->OnTimer(now);
+    if (follower) follower->OnTimer(now, std::chrono::system_clock::now());
     // Commands handed over let their sessions go on, which may queue more.
     bool sent = true;
     while (sent) {
@@ -85,6 +116,7 @@ int Station::Run() {
 
     Clock::time_point next = std::min(watchAt, link->NextDeadline());
     for (auto& rotator : rotators) next = std::min(next, rotator->NextDeadline());
+    if (follower) next = std::min(next, follower->NextDeadline());
     for (auto& listener : listeners) next = std::min(next, listener->NextDeadline());
     if (web) next = std::min(next, web->NextDeadline());
     int timeoutMs = kMaxSleepMs;

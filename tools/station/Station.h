@@ -23,6 +23,8 @@
 #include "core/StationRotator.h"
 #include "core/DaemonLink.h"
 #include "core/PollSet.h"
+#include "core/SkyFollower.h"
+#include "places/PlaceFinder.h"
 #include "rotctld/RotctlListener.h"
 #include "web/WebFront.h"
 
@@ -50,11 +52,16 @@ class Station {
   // Hands the rotators' waiting commands to the daemon if it is free; true
   // when some went.
   bool SendCommands();
+  // The country file the places are looked up in: --country-file, or the
+  // system's if there is one. False with the reason when a given one fails.
+  bool LoadCountries(std::string& error);
 
   const StationOptions options;
   std::unique_ptr<DaemonLink> link;
   std::vector<std::unique_ptr<StationRotator>> rotators;
   std::vector<std::unique_ptr<RotctlListener>> listeners;
+  PlaceFinder places;             // with the country file, once Open() loaded it
+  std::unique_ptr<SkyFollower> follower;  // with the station's place
   std::unique_ptr<WebFront> web;  // the station page, with --http
   PollSet pollSet;
   std::set<int> strangers;  // rotator numbers not ours that bearings came for (logged once)

@@ -11,6 +11,8 @@
 #include <set>
 
 #include "common/Common.h"
+#include "places/Locator.h"
+#include "places/PlaceFinder.h"
 #include "tools/CommandLine.h"
 
 namespace {
@@ -200,9 +202,25 @@ bool StationOptions::ParsePreset(const std::string& text, std::string& error) {
   return true;
 }
 
+// --locator or --position: the station's place.
+bool StationOptions::ParsePlace(bool locator, const std::string& text, std::string& error) {
+  if (!placeName.empty()) {
+    error = "--locator and --position: give the station's place once";
+    return false;
+  }
+  if (locator ? !LocatorCentre(text, place) : !ParsePosition(text, place)) {
+    error = locator ? "--locator " + text + ": expected a Maidenhead locator of 4, 6, 8 or 10 characters (JO22ob)"
+                    : "--position " + text + ": expected LATITUDE,LONGITUDE in degrees (52.1,5.1 or 33.9S,151.2E)";
+    return false;
+  }
+  placeName = locator ? LocatorOf(place, static_cast<int>(text.size())) : text;
+  return true;
+}
+
 bool StationOptions::Parse(int argc, char** argv, std::string& error) {
   daemonPort = zeva::kTcpPort;
-  enum { kHost = 256, kPort, kListen, kBasePort, kHttp, kSecretFile, kPreset };
+  enum { kHost = 256, kPort, kListen, kBasePort, kHttp, kSecretFile, kPreset, kLocator, kPosition,
+         kCountryFile, kFollowStep };
   static const struct option kOptions[] = {
       {"help", no_argument, nullptr, 'h'},           {"version", no_argument, nullptr, 'V'},
       {"verbose", no_argument, nullptr, 'v'},        {"rotator", required_argument, nullptr, 'r'},
@@ -210,6 +228,9 @@ bool StationOptions::Parse(int argc, char** argv, std::string& error) {
       {"listen", required_argument, nullptr, kListen}, {"base-port", required_argument, nullptr, kBasePort},
       {"http", required_argument, nullptr, kHttp},   {"http-secret-file", required_argument, nullptr, kSecretFile},
       {"preset", required_argument, nullptr, kPreset},
+      {"locator", required_argument, nullptr, kLocator}, {"position", required_argument, nullptr, kPosition},
+      {"country-file", required_argument, nullptr, kCountryFile},
+      {"follow-step", required_argument, nullptr, kFollowStep},
       {nullptr, 0, nullptr, 0},
   };
   zeva_tools::RestartGetopt();
@@ -244,6 +265,20 @@ bool StationOptions::Parse(int argc, char** argv, std::string& error) {
       case kPreset:
         if (!ParsePreset(text, error)) return false;
         break;
+      case kLocator:
+      case kPosition:
+        if (!ParsePlace(option == kLocator, text, error)) return false;
+        break;
+      case kFollowStep: {
+        char* end = nullptr;
+        followStep = strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !(followStep >= 0.1 && followStep <= 90)) {
+          error = "--follow-step " + text + ": expected degrees from 0.1 to 90";
+          return false;
+        }
+        break;
+      }
+      case kCountryFile: countryFile = text; break;
       case 'r': {
         RotatorSetup setup;
         if (!ParseRotator(text, setup, error)) return false;
@@ -267,6 +302,11 @@ bool StationOptions::Parse(int argc, char** argv, std::string& error) {
   if (httpPort == 0 && (!secretFile.empty() || !presets.empty())) {
     error = std::string(presets.empty() ? "--http-secret-file" : "--preset") +
             " is for the web page: give --http [ADDRESS:]PORT too";
+    return false;
+  }
+  if (httpPort == 0 && (!placeName.empty() || !countryFile.empty())) {
+    error = std::string(placeName.empty() ? "--country-file" : "--locator or --position") +
+            " is for the web page and its API: give --http [ADDRESS:]PORT too";
     return false;
   }
   if (httpPort != 0 && secretFile.empty() && !IsLoopbackAddress(httpAddress)) {
@@ -345,6 +385,16 @@ std::string StationOptions::Usage() {
       "  --preset NAME:AZIMUTH\n"
       "                     a preset button on the page (repeatable; default\n"
       "                     N:0 E:90 S:180 W:270)\n"
+      "  --locator LOCATOR  the station's place as a Maidenhead locator (JO22ob),\n"
+      "  --position LAT,LON or in degrees (52.1,5.1; 33.9S,151.2E): the page\n"
+      "                     then aims at places and follows the sun and the moon\n"
+      "  --country-file FILE\n"
+      "                     the cty.dat country file that callsigns and prefixes\n"
+      "                     are looked up in (default\n"
+      "                     /usr/share/hamradio-files/cty.dat, if there)\n"
+      "  --follow-step DEGREES\n"
+      "                     how far a followed sun or moon moves before the\n"
+      "                     rotator turns after it (default 3)\n"
       "  -v, --verbose      log every rotctld command\n"
       "  -V, --version      print the version\n"
       "  -h, --help         this text\n"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "places/Geodesy.h"
+
 // One rotator as given by --rotator ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX].
 struct RotatorSetup {
   int id = 0;              // rotator number in the daemon's CONFIGURE
@@ -39,6 +41,12 @@ class StationOptions {
   int httpPort = 0;
   std::string secretFile;        // --http-secret-file: the secret asked for turning
   std::vector<Preset> presets;   // --preset NAME:AZIMUTH (N, E, S, W if none)
+  // Where the station is (--locator or --position), for bearings to places
+  // and following the sun and the moon; placeName empty: not given.
+  std::string placeName;         // "JO22ob", "52.10 N, 5.10 E"
+  LatLon place;
+  std::string countryFile;       // --country-file; empty: the system's cty.dat, if any
+  double followStep = 3;         // --follow-step: degrees a followed body moves per turn
   bool verbose = false;   // log every rotctld command and its result code
   bool help = false;      // -h/--help came first: print Usage() and exit 0
   bool version = false;   // -V/--version came first: print the version
@@ -61,6 +69,7 @@ class StationOptions {
  private:
   bool ParseHttp(const std::string& text, std::string& error);
   bool ParsePreset(const std::string& text, std::string& error);
+  bool ParsePlace(bool locator, const std::string& text, std::string& error);
   bool ParseRotator(const std::string& text, RotatorSetup& setup, std::string& error);
 };
 
