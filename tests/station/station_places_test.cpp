@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "core/SkyFollower.h"
 #include "core/StationOptions.h"
 #include "core/StationRotator.h"
+#include "places/PlaceFinder.h"
+#include "web/PlaceApi.h"
 
 namespace {
 
@@ -110,6 +114,44 @@ TEST(SkyFollowerTest, ARotatorFollowsTheMoonInStepsUntilItSets) {
   };
   for (const auto& c : cases) EXPECT_EQ(FollowMoon(c.first), c.second) << c.first;
   EXPECT_EQ(FollowMoon("F05:00 ? take", 90, 270), "!the moon at azimuth 304.3 is outside rotator 1's range none -");
+}
+
+TEST(PlaceApiTest, PlacesAndTheSkyAnswerAsJson) {
+  StationOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseArgs({"--http", "8080", "--locator", "JO22"}, options, error)) << error;
+  CountryFile countries;
+  ASSERT_TRUE(countries.Parse("Japan: 25: 45: AS: 36.40: -138.38: -9.0: JA:\n JA,JE;\n", error)) << error;
+  const PlaceFinder places(countries);
+  const PlaceApi api(options, places);
+  const std::pair<const char*, const char*> bearings[] = {
+      {"je1abc", "200 {\"name\":\"Japan\",\"kind\":\"country\",\"latitude\":36.4000,\"longitude\":138.3800,"
+                 "\"locator\":\"PM96ej\",\"shortPath\":36.14,\"longPath\":216.14,\"km\":9172.7,\"longKm\":30843.9,"
+                 "\"prefix\":\"JA\",\"continent\":\"AS\",\"cqZone\":25,\"ituZone\":45}"},
+      {"FN31pr", "200 {\"name\":\"FN31pr\",\"kind\":\"locator\",\"latitude\":41.7292,\"longitude\":-72.7083,"
+                 "\"locator\":\"FN31pr\",\"shortPath\":290.98,\"longPath\":110.98,\"km\":5723.8,\"longKm\":34306.0}"},
+      {"W1AW", "404 {\"error\":\"no place for 'W1AW': not a locator"},
+  };
+  for (const auto& c : bearings) {
+    const WebReply reply = api.Bearing(c.first);
+    const std::string got = std::to_string(reply.status) + " " + reply.body;
+    EXPECT_EQ(got.substr(0, strlen(c.second)), c.second) << c.first;
+  }
+  double azimuth = 0;
+  std::string name;
+  ASSERT_TRUE(api.Aim("JA", true, azimuth, name, error)) << error;
+  EXPECT_EQ(name + " " + std::to_string(std::lround(azimuth)), "Japan, long path 216");
+  EXPECT_EQ(api.Countries().body, "{\"countries\":[[\"Japan\",\"JA\",36.40,138.38,36.14,9172.7]]}");
+  EXPECT_EQ(api.Sky(std::chrono::system_clock::time_point(std::chrono::seconds(1767243600))).body,
+            "{\"sun\":{\"azimuth\":96.32,\"elevation\":-24.55},\"moon\":{\"azimuth\":304.32,\"elevation\":7.19}}");
+
+  // Without the station's own place nothing has a bearing.
+  StationOptions nowhere;
+  ASSERT_TRUE(ParseArgs({"--http", "8080"}, nowhere, error)) << error;
+  const PlaceApi lost(nowhere, places);
+  EXPECT_EQ(lost.Bearing("JA").status, 404);
+  EXPECT_NE(lost.Sky(std::chrono::system_clock::now()).body.find("--locator or --position"), std::string::npos);
+  EXPECT_EQ(lost.Countries().body, "{\"countries\":[[\"Japan\",\"JA\",36.40,138.38,null,null]]}");
 }
 
 }  // namespace
