@@ -44,7 +44,7 @@ PlaceApi::PlaceApi(const StationOptions& options, const PlaceFinder& places)
   for (const Country& country : places.Countries().Countries()) {
     json += first ? "[" : ",[";
     first = false;
-    json += JsonText(country.name) + "," + JsonText(country.prefix) + "," +
+    json += JsonText(country.name) + "," + JsonText(country.prefix) + "," + JsonText(country.continent) + "," +
             Fixed(country.where.latitude, 2) + "," + Fixed(country.where.longitude, 2);
     if (placed) {
       const Paths paths = PathsBetween(options.place, country.where);

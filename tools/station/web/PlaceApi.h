@@ -29,9 +29,9 @@ class PlaceApi {
   // {"sun":{"azimuth":..,"elevation":..},"moon":{..}}, or 404 without the
   // station's place.
   WebReply Sky(std::chrono::system_clock::time_point now) const;
-  // {"countries":[["Japan","JA",36.4,138.38,32.57,9223.6],...]}: name,
-  // primary prefix, latitude, longitude, short-path azimuth and km (null
-  // without the station's place). Made once.
+  // {"countries":[["Japan","JA","AS",36.4,138.38,32.57,9223.6],...]}: name,
+  // primary prefix, continent, latitude, longitude, short-path azimuth and
+  // km (null without the station's place). Made once.
   const WebReply& Countries() const { return countries; }
   // The azimuth of a turn to the place, short or long path; false with the
   // reason (for a 404). `name` says where it goes ("Japan, long path").
