@@ -86,7 +86,7 @@ TEST(LocatorTest, SquaresAndTheirCentresFollowTheDefinition) {
   }
   // The poles and the antimeridian belong to the last squares.
   EXPECT_EQ(LocatorOf({90, 180}, 6) + " " + LocatorOf({-90, -180}, 6) + " " + LocatorOf({-33.87, 151.21}), "RR99xx AA00aa QF56od");
-  for (const char* wrong : {"", "JO2", "JO22A", "SA00", "JO22YA", "JO2A", "JO22AA0", "JO22AA00AY", "JO22AA00AA00"}) {
+  for (const char* wrong : {"", "JO2", "JO22A", "SA00", "JO22YA", "JO2A", "JO22AA0", "JO22AA00AY", "JO22AA:0AA", "JO22AA00AA00"}) {
     LatLon centre;
     EXPECT_FALSE(LocatorCentre(wrong, centre)) << wrong;
   }
@@ -190,6 +190,7 @@ TEST(PlaceFinderTest, QueriesNameLocatorsPositionsCountriesAndCallsigns) {
       {"52.1,5.1", "position 52.10 N, 5.10 E 52.100000 5.100000"},
       {"33.9S 151.2E", "position 33.90 S, 151.20 E -33.900000 151.200000"},
       {"-33.9, -151.2", "position 33.90 S, 151.20 W -33.900000 -151.200000"},
+      {"33.9 s 151.2 w", "position 33.90 S, 151.20 W -33.900000 -151.200000"},
       {"japan", "country Japan 36.400000 138.380000"},
       {"ja1xyz", "country Japan 36.400000 138.380000"},
       {"JA1ZZZ", "country Japan 10.000000 20.000000"},
@@ -199,7 +200,8 @@ TEST(PlaceFinderTest, QueriesNameLocatorsPositionsCountriesAndCallsigns) {
       {"52.1-5.1", "! no place"},
       {"1e1,5", "! no place"},
       {"inf,5", "! no place"},
-      {"-5W,5", "! no place"},
+      {"-5S,5", "! no place"},
+      {"0,180.5", "! no place"},
       {"JA1XYZ; rm", "! no place"},
       {"", "! no place given"},
       {"JAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", "! no place is named that long"},
@@ -274,6 +276,9 @@ TEST(GeodesyTest, ShortAndLongPathsAgreeWithProjGeod) {
 }
 
 TEST(SkyTest, SunAndMoonAgreeWithPyEphem) {
+  Body body = Body::Sun;
+  EXPECT_TRUE(BodyFromName("Moon", body) && body == Body::Moon);
+  EXPECT_FALSE(BodyFromName("venus", body));
   struct Case {
     LatLon station;
     long long unixTime;
