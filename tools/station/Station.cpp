@@ -61,7 +61,7 @@ bool Station::Open(std::string& error) {
   }
   if (options.httpPort != 0 && !LoadCountries(error)) return false;
   if (options.httpPort != 0) {
-    web = std::make_unique<WebFront>(options, rotators, *link);
+    web = std::make_unique<WebFront>(options, rotators, *link, places, follower.get());
     if (!web->Open(error)) return false;
   }
   return true;

@@ -4,6 +4,7 @@
 
 #include "places/Locator.h"
 #include "places/Sky.h"
+#include "web/Json.h"
 
 namespace {
 
@@ -13,28 +14,11 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
-WebReply NotFound(const std::string& reason) { return {404, "{\"error\":" + JsonText(reason) + "}"}; }
+WebReply NotFound(const std::string& reason) { return {404, "{\"error\":" + JsonString(reason) + "}"}; }
 
 const char kNoPlace[] = "the station's own place is not set: start zeva-station with --locator or --position";
 
 }  // namespace
-
-std::string JsonText(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 PlaceApi::PlaceApi(const StationOptions& options, const PlaceFinder& places)
     : options(options), places(places) {
@@ -44,7 +28,7 @@ PlaceApi::PlaceApi(const StationOptions& options, const PlaceFinder& places)
   for (const Country& country : places.Countries().Countries()) {
     json += first ? "[" : ",[";
     first = false;
-    json += JsonText(country.name) + "," + JsonText(country.prefix) + "," + JsonText(country.continent) + "," +
+    json += JsonString(country.name) + "," + JsonString(country.prefix) + "," + JsonString(country.continent) + "," +
             Fixed(country.where.latitude, 2) + "," + Fixed(country.where.longitude, 2);
     if (placed) {
       const Paths paths = PathsBetween(options.place, country.where);
@@ -69,15 +53,15 @@ WebReply PlaceApi::Bearing(const std::string& query) const {
   std::string reason;
   if (!Locate(query, place, reason)) return NotFound(reason);
   const Paths paths = PathsBetween(options.place, place.where);
-  std::string json = "{\"name\":" + JsonText(place.name) + ",\"kind\":\"" + KindName(place.kind) +
+  std::string json = "{\"name\":" + JsonString(place.name) + ",\"kind\":\"" + KindName(place.kind) +
                      "\",\"latitude\":" + Fixed(place.where.latitude, 4) +
                      ",\"longitude\":" + Fixed(place.where.longitude, 4) +
-                     ",\"locator\":" + JsonText(LocatorOf(place.where, 6)) +
+                     ",\"locator\":" + JsonString(LocatorOf(place.where, 6)) +
                      ",\"shortPath\":" + Fixed(paths.shortPath, 2) + ",\"longPath\":" + Fixed(paths.longPath, 2) +
                      ",\"km\":" + Fixed(paths.km, 1) + ",\"longKm\":" + Fixed(paths.longKm, 1);
   if (place.kind == Place::Kind::Country) {
     const CountryMatch& match = place.match;
-    json += ",\"prefix\":" + JsonText(match.country->prefix) + ",\"continent\":" + JsonText(match.continent) +
+    json += ",\"prefix\":" + JsonString(match.country->prefix) + ",\"continent\":" + JsonString(match.continent) +
             ",\"cqZone\":" + std::to_string(match.cqZone) + ",\"ituZone\":" + std::to_string(match.ituZone);
   }
   return {200, json + "}"};

@@ -45,6 +45,3 @@ class PlaceApi {
   const PlaceFinder& places;
   WebReply countries;
 };
-
-// A JSON string literal of the text.
-std::string JsonText(const std::string& text);

@@ -27,10 +27,12 @@ struct WebReply {
 };
 
 struct WebRequest {
-  enum class Kind { Turn, Stop };
+  enum class Kind { Turn, Stop, Follow };
   Kind kind = Kind::Stop;
   int rotator = 0;       // the rotator's number; for a stop, 0 means every rotator
   double azimuth = 0;    // Turn: the target azimuth as typed or clicked
+  std::string place;     // Turn: the place aimed at ("Japan, long path"), if any
+  std::string body;      // Follow: "sun" or "moon"
   std::string source;    // who asks: "page ADDRESS" or "zeva-ctl ADDRESS"
   // Called once with the answer, on the station's thread (or on the
   // server's, when the board is closed).

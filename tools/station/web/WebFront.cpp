@@ -39,12 +39,18 @@ WebReply Answer(int status, const std::string& error) {
   return {status, "{\"error\":" + JsonString(error) + "}"};
 }
 
+std::string Degrees(double value) {
+  char text[32];
+  snprintf(text, sizeof text, "%.4f", value);
+  return text;
+}
+
 }  // namespace
 
 WebFront::WebFront(const StationOptions& options,
                    const std::vector<std::unique_ptr<StationRotator>>& rotators,
-                   const DaemonLink& link)
-    : options(options), rotators(rotators), link(link) {}
+                   const DaemonLink& link, const PlaceFinder& places, SkyFollower* follower)
+    : options(options), rotators(rotators), link(link), follower(follower), placeApi(options, places) {}
 
 WebFront::~WebFront() { Stop(); }
 
@@ -79,7 +85,7 @@ bool WebFront::Open(std::string& error) {
   }
   // The first state is there before the first page asks.
   board.Publish(StateJson(Clock::now()));
-  routes = std::make_unique<WebRoutes>(options, secret, board);
+  routes = std::make_unique<WebRoutes>(options, secret, board, placeApi);
   server = std::make_unique<HttpServer>(
       board, [this](const HttpRequest& request, const HttpReply& reply) {
         routes->Handle(request, reply);
@@ -111,6 +117,8 @@ void WebFront::TakeRequests() {
   for (WebRequest& request : board.TakeRequests()) {
     if (request.kind == WebRequest::Kind::Turn) {
       HandleTurn(request);
+    } else if (request.kind == WebRequest::Kind::Follow) {
+      HandleFollow(request);
     } else {
       HandleStop(request);
     }
@@ -142,7 +150,8 @@ void WebFront::HandleTurn(WebRequest& request) {
     uint64_t ticket = rotator->Turn(bearing, request.source);
     if (ticket != 0) waiting.tickets.emplace_back(rotator, ticket);
     waiting.body = "{\"rotator\":" + std::to_string(request.rotator) +
-                   ",\"bearing\":" + std::to_string(bearing) + "}";
+                   ",\"bearing\":" + std::to_string(bearing) +
+                   (request.place.empty() ? "" : ",\"name\":" + JsonString(request.place)) + "}";
     waiting.answer = std::move(request.answer);
     waiting.deadline = Clock::now() + kTakeWait;
     pending.push_back(std::move(waiting));
@@ -173,6 +182,31 @@ void WebFront::HandleStop(WebRequest& request) {
   waiting.answer = std::move(request.answer);
   waiting.deadline = Clock::now() + kTakeWait;
   pending.push_back(std::move(waiting));
+}
+
+void WebFront::HandleFollow(WebRequest& request) {
+  StationRotator* rotator = Find(request.rotator);
+  Body body = Body::Moon;
+  BodyFromName(request.body, body);
+  uint64_t ticket = 0;
+  std::string reason;
+  if (follower == nullptr) {
+    request.answer(Answer(404, "the station's own place is not set: start zeva-station with --locator or --position"));
+  } else if (rotator == nullptr) {
+    request.answer(Answer(404, "there is no rotator " + std::to_string(request.rotator)));
+  } else if (!follower->Start(*rotator, body, request.source, std::chrono::system_clock::now(), ticket, reason)) {
+    request.answer(Answer(rotator->Available() ? 422 : 503, reason));
+  } else {
+    int bearing = 0;
+    rotator->Target(bearing);
+    Pending waiting;
+    if (ticket != 0) waiting.tickets.emplace_back(rotator, ticket);
+    waiting.body = "{\"rotator\":" + std::to_string(request.rotator) + ",\"follow\":\"" + BodyName(body) +
+                   "\",\"bearing\":" + std::to_string(bearing) + "}";
+    waiting.answer = std::move(request.answer);
+    waiting.deadline = Clock::now() + kTakeWait;
+    pending.push_back(std::move(waiting));
+  }
 }
 
 void WebFront::Service(Clock::time_point now) {
@@ -211,10 +245,24 @@ WebFront::Clock::duration WebFront::TurningWindow(const StationRotator& rotator)
 }
 
 // {"daemon":true,"secret":false,"presets":[{"name":"N","azimuth":0},...],
+//  "station":{"place":"JO22ob","latitude":52.06,"longitude":5.21} (or null),
 //  "rotators":[{"id":1,"model":"Yaesu GS-232","device":"/dev/ttyUSB0",
-//  "min":0,"max":360,"state":"turning","bearing":123,"target":200},...]}
+//  "min":0,"max":360,"state":"turning","bearing":123,"target":200,
+//  "follow":"moon" (or null),"last":...},...]}
 // state: offline, unknown (never reported), turning, still or blind (a box
 // that never reports; bearing is then the last one sent).
+std::string WebFront::StationJson() const {
+  if (options.placeName.empty()) return "null";
+  return "{\"place\":" + JsonString(options.placeName) + ",\"latitude\":" + Degrees(options.place.latitude) +
+         ",\"longitude\":" + Degrees(options.place.longitude) + "}";
+}
+
+std::string WebFront::FollowJson(const StationRotator& rotator) const {
+  Body body = Body::Sun;
+  if (follower == nullptr || !follower->Following(rotator, body)) return "null";
+  return std::string("\"") + BodyName(body) + "\"";
+}
+
 std::string WebFront::StateJson(Clock::time_point now) {
   nextChange = Clock::time_point::max();
   std::string json = "{\"version\":" + JsonString(zeva::kVersion) +
@@ -224,7 +272,7 @@ std::string WebFront::StateJson(Clock::time_point now) {
     json += std::string(i ? "," : "") + "{\"name\":" + JsonString(options.presets[i].name) +
             ",\"azimuth\":" + Number(options.presets[i].azimuth) + "}";
   }
-  json += "],\"rotators\":[";
+  json += "],\"station\":" + StationJson() + ",\"rotators\":[";
   for (size_t i = 0; i < rotators.size(); ++i) {
     const StationRotator& rotator = *rotators[i];
     const RotatorSetup& setup = rotator.Setup();
@@ -248,7 +296,7 @@ std::string WebFront::StateJson(Clock::time_point now) {
             ",\"max\":" + std::to_string(setup.maxAz) + ",\"state\":\"" + state +
             "\",\"bearing\":" + (known ? std::to_string(bearing) : "null") + ",\"target\":" +
             (rotator.Target(target) ? std::to_string(target) : "null") +
-            ",\"last\":" + LastJson(rotator.LastCommand()) + "}";
+            ",\"follow\":" + FollowJson(rotator) + ",\"last\":" + LastJson(rotator.LastCommand()) + "}";
   }
   return json + "]}";
 }

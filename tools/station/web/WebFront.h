@@ -5,7 +5,8 @@
 // taken the command, or says why not.
 //
 // Owned by Station when --http is given; called on the station's thread only.
-// The rotators and the link belong to Station and outlive it.
+// The rotators, the link, the place finder and the follower (null without
+// the station's place) belong to Station and outlive it.
 #pragma once
 
 #include <chrono>
@@ -19,7 +20,9 @@
 #include "core/StationRotator.h"
 #include "core/DaemonLink.h"
 #include "core/PollSet.h"
+#include "core/SkyFollower.h"
 #include "web/HttpServer.h"
+#include "web/PlaceApi.h"
 #include "web/WebBoard.h"
 #include "web/WebRoutes.h"
 
@@ -31,7 +34,8 @@ class WebFront {
   static constexpr unsigned kConnections = 1100;
 
   WebFront(const StationOptions& options,
-           const std::vector<std::unique_ptr<StationRotator>>& rotators, const DaemonLink& link);
+           const std::vector<std::unique_ptr<StationRotator>>& rotators, const DaemonLink& link,
+           const PlaceFinder& places, SkyFollower* follower);
   ~WebFront();
 
   // Reads the secret file and binds the page's address; false with the
@@ -58,13 +62,18 @@ class WebFront {
   void TakeRequests();
   void HandleTurn(WebRequest& request);
   void HandleStop(WebRequest& request);
+  void HandleFollow(WebRequest& request);
   StationRotator* Find(int id) const;
   std::string StateJson(Clock::time_point now);
+  std::string StationJson() const;
+  std::string FollowJson(const StationRotator& rotator) const;
   Clock::duration TurningWindow(const StationRotator& rotator) const;
 
   const StationOptions& options;
   const std::vector<std::unique_ptr<StationRotator>>& rotators;
   const DaemonLink& link;
+  SkyFollower* const follower;
+  PlaceApi placeApi;
   std::string secret;
   WebBoard board;
   std::unique_ptr<WebRoutes> routes;

@@ -1,5 +1,6 @@
 #include "web/WebRoutes.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 
@@ -58,10 +59,16 @@ const WebRoutes::Route WebRoutes::kRoutes[] = {
     {"GET", "/api/events", Access::View, &WebRoutes::Events},
     {"POST", "/api/turn", Access::Command, &WebRoutes::Turn},
     {"POST", "/api/stop", Access::Command, &WebRoutes::Stop},
+    {"GET", "/api/bearing", Access::View, &WebRoutes::Bearing},
+    {"GET", "/api/sky", Access::View, &WebRoutes::Sky},
+    {"GET", "/api/countries", Access::View, &WebRoutes::Countries},
+    {"POST", "/api/aim", Access::Command, &WebRoutes::Aim},
+    {"POST", "/api/follow", Access::Command, &WebRoutes::Follow},
 };
 
-WebRoutes::WebRoutes(const StationOptions& options, const std::string& secret, WebBoard& board)
-    : secret(secret), loopback(IsLoopbackAddress(options.httpAddress)), board(board) {}
+WebRoutes::WebRoutes(const StationOptions& options, const std::string& secret, WebBoard& board,
+                     const PlaceApi& places)
+    : secret(secret), loopback(IsLoopbackAddress(options.httpAddress)), board(board), places(places) {}
 
 void WebRoutes::Handle(const HttpRequest& request, const HttpReply& reply) const {
   for (const Route& route : kRoutes) {
@@ -172,6 +179,55 @@ void WebRoutes::Stop(const HttpRequest& request, const HttpReply& reply) const {
   stop.rotator = static_cast<int>(id);
   stop.source = Source(request);
   Submit(std::move(stop), reply);
+}
+
+void WebRoutes::Bearing(const HttpRequest& request, const HttpReply& reply) const {
+  const WebReply answer = places.Bearing(request.Param("to"));
+  reply.Send(Json(answer.status, answer.body));
+}
+
+void WebRoutes::Sky(const HttpRequest&, const HttpReply& reply) const {
+  const WebReply answer = places.Sky(std::chrono::system_clock::now());
+  reply.Send(Json(answer.status, answer.body));
+}
+
+void WebRoutes::Countries(const HttpRequest&, const HttpReply& reply) const {
+  reply.Send(Json(places.Countries().status, places.Countries().body));
+}
+
+void WebRoutes::Aim(const HttpRequest& request, const HttpReply& reply) const {
+  WebRequest turn;
+  turn.kind = WebRequest::Kind::Turn;
+  double id = 0;
+  const std::string path = request.Param("path");
+  if (!ToNumber(request.Param("rotator"), id) || id != std::floor(id) ||
+      (path != "" && path != "short" && path != "long")) {
+    reply.Send(HttpResponse::Error(400, "give rotator=NUMBER, to=PLACE and path=short or path=long"));
+    return;
+  }
+  std::string reason;
+  if (!places.Aim(request.Param("to"), path == "long", turn.azimuth, turn.place, reason)) {
+    reply.Send(HttpResponse::Error(404, reason));
+    return;
+  }
+  turn.rotator = static_cast<int>(id);
+  turn.source = Source(request);
+  Submit(std::move(turn), reply);
+}
+
+void WebRoutes::Follow(const HttpRequest& request, const HttpReply& reply) const {
+  WebRequest follow;
+  follow.kind = WebRequest::Kind::Follow;
+  double id = 0;
+  follow.body = request.Param("body");
+  if (!ToNumber(request.Param("rotator"), id) || id != std::floor(id) ||
+      (follow.body != "sun" && follow.body != "moon")) {
+    reply.Send(HttpResponse::Error(400, "give rotator=NUMBER and body=sun or body=moon"));
+    return;
+  }
+  follow.rotator = static_cast<int>(id);
+  follow.source = Source(request);
+  Submit(std::move(follow), reply);
 }
 
 void WebRoutes::Submit(WebRequest request, const HttpReply& reply) const {

@@ -20,11 +20,15 @@
 
 #include "core/StationOptions.h"
 #include "web/HttpMessage.h"
+#include "web/PlaceApi.h"
 #include "web/WebBoard.h"
 
 class WebRoutes {
  public:
-  WebRoutes(const StationOptions& options, const std::string& secret, WebBoard& board);
+  // `places` answers the questions about places and the sky; it outlives
+  // the routes.
+  WebRoutes(const StationOptions& options, const std::string& secret, WebBoard& board,
+            const PlaceApi& places);
 
   void Handle(const HttpRequest& request, const HttpReply& reply) const;
 
@@ -48,6 +52,13 @@ class WebRoutes {
   void Events(const HttpRequest& request, const HttpReply& reply) const;
   void Turn(const HttpRequest& request, const HttpReply& reply) const;
   void Stop(const HttpRequest& request, const HttpReply& reply) const;
+  // Places and the sky: answered at once from the places library, or (aim,
+  // follow) handed to the station's loop.
+  void Bearing(const HttpRequest& request, const HttpReply& reply) const;
+  void Sky(const HttpRequest& request, const HttpReply& reply) const;
+  void Countries(const HttpRequest& request, const HttpReply& reply) const;
+  void Aim(const HttpRequest& request, const HttpReply& reply) const;
+  void Follow(const HttpRequest& request, const HttpReply& reply) const;
 
   // The reason to refuse the request (its answer), or false.
   bool Refused(const HttpRequest& request, const Route& route, HttpResponse& refusal) const;
@@ -57,4 +68,5 @@ class WebRoutes {
   const std::string secret;  // empty: no secret asked
   const bool loopback;       // the page listens on a loopback address
   WebBoard& board;
+  const PlaceApi& places;
 };
