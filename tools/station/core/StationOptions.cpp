@@ -406,5 +406,6 @@ std::string StationOptions::Usage() {
       "      (then open http://127.0.0.1:8080/)\n"
       "\n"
       "Logs go to standard error. Stops on SIGINT or SIGTERM (exit status 0);\n"
-      "exit status 1 when a port or the secret file cannot be opened, 2 on a usage error.\n";
+      "exit status 1 when a port, the secret file or a --country-file cannot be\n"
+      "opened, 2 on a usage error.\n";
 }
