@@ -49,6 +49,7 @@ bool StationState::Parse(const std::string& text, StationState& state, std::stri
     rotator.model = Text(item, "model");
     rotator.device = Text(item, "device");
     rotator.state = Text(item, "state");
+    Whole(item, "port", rotator.port);
     rotator.hasBearing = Whole(item, "bearing", rotator.bearing);
     rotator.hasTarget = Whole(item, "target", rotator.target);
     auto last = item.find("last");
@@ -85,7 +86,9 @@ std::vector<std::string> StationState::Changes(const StationState* before, const
       if (after.daemon) lines.push_back(name + (offline ? ": offline" : ": back online"));
     }
     if (was == nullptr) continue;
-    if (now.hasBearing && (!was->hasBearing || was->bearing != now.bearing)) {
+    // A box that never reports (a DCU-1) has the bearing it was last sent:
+    // not one the daemon pushed.
+    if (now.hasBearing && now.state != "blind" && (!was->hasBearing || was->bearing != now.bearing)) {
       lines.push_back(Bearing(now.id, now.bearing));
     }
     // A tracker repeats its target every few seconds: only a new command or
@@ -110,11 +113,12 @@ std::vector<std::string> StationState::Summary(long long nowMs) const {
   std::vector<std::string> lines;
   for (const Rotator& rotator : rotators) {
     char bearing[16] = "";
-    if (rotator.hasBearing) snprintf(bearing, sizeof bearing, " at %03d", rotator.bearing);
+    const bool blind = rotator.state == "blind";
+    if (rotator.hasBearing) snprintf(bearing, sizeof bearing, blind ? " (sent %03d)" : " at %03d", rotator.bearing);
     char target[24] = "";
     if (rotator.hasTarget) snprintf(target, sizeof target, ", target %03d", rotator.target);
     std::string line = "rotator " + std::to_string(rotator.id) + ": " + rotator.model + " on " + rotator.device +
-                       ", " + (rotator.state == "blind" ? "no position reports" : rotator.state) + bearing + target;
+                       " (rotctld port " + std::to_string(rotator.port) + "), " + (blind ? "no position reports" : rotator.state) + bearing + target;
     if (!rotator.source.empty()) {
       line += "; last: " + rotator.command + " from " + rotator.source + ", " + Ago(nowMs - rotator.atMs);
     }

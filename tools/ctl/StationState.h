@@ -14,6 +14,7 @@ struct StationState {
   struct Rotator {
     int id = 0;
     std::string model, device, state;  // state: offline, unknown, turning, still, blind
+    int port = 0;                      // its rotctld port
     bool hasBearing = false;
     int bearing = 0;
     bool hasTarget = false;
@@ -38,8 +39,8 @@ struct StationState {
   // (nullptr) only trouble is news: an unreachable daemon, offline rotators.
   static std::vector<std::string> Changes(const StationState* before, const StationState& after);
 
-  // "rotator 1: Yaesu GS-232 on /dev/ttyUSB0, still at 120; last: turn to
-  // 120 from page 10.0.0.7, 12 s ago", one per rotator; `nowMs` is the
+  // "rotator 1: Yaesu GS-232 on /dev/ttyUSB0 (rotctld port 4533), still at
+  // 120; last: turn to 120 from page 10.0.0.7, 12 s ago", one per rotator; `nowMs` is the
   // wall clock's time for the age.
   std::vector<std::string> Summary(long long nowMs) const;
   static std::string Ago(long long ms);
