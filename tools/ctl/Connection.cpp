@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 Connection::~Connection() { Close(); }
@@ -65,6 +65,21 @@ bool Connection::Connect(const std::string& host, int port, int timeoutMs, std::
     close(candidate);
   }
   freeaddrinfo(addresses);
+  return false;
+}
+
+bool Connection::PeerIsLocal() const {
+  struct sockaddr_storage peer;
+  socklen_t length = sizeof peer;
+  if (fd < 0 || getpeername(fd, reinterpret_cast<struct sockaddr*>(&peer), &length) != 0) return false;
+  if (peer.ss_family == AF_INET) {
+    const struct sockaddr_in& address = reinterpret_cast<const struct sockaddr_in&>(peer);
+    return (ntohl(address.sin_addr.s_addr) >> 24) == 127;
+  }
+  if (peer.ss_family == AF_INET6) {
+    const struct in6_addr& address = reinterpret_cast<const struct sockaddr_in6&>(peer).sin6_addr;
+    return IN6_IS_ADDR_LOOPBACK(&address) || (IN6_IS_ADDR_V4MAPPED(&address) && address.s6_addr[12] == 127);
+  }
   return false;
 }
 

@@ -24,6 +24,10 @@ class Connection : public Link {
   // end of the stream after the lines already sent).
   void ShutdownSending();
 
+  // Whether the daemon is on this host (a loopback address), where zeva-ctl
+  // sees the same devices as it does.
+  bool PeerIsLocal() const;
+
   // Sends `line` and a carriage return. False when the connection is gone.
   bool SendLine(const std::string& line);
 

@@ -163,22 +163,24 @@ int InteractiveShell::RunEditor() {
   typed = false;
   while (editorStatus < 0) {
     struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {link.Fd(), POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno != EINTR) {
-        editorStatus = Session::kFailed;
-      } else if (Session::interrupted) {
-        Session::interrupted = 0;
-        printf("\n");
-        if (!typed) {
-          editorStatus = Session::kOk;
-        } else {
-          // As shells do: the half-typed line goes, a fresh prompt comes
-          // (starting over drops the editor's line).
-          rl_callback_handler_remove();
-          rl_callback_handler_install(kPrompt, &InteractiveShell::OnEditedLine);
-          typed = false;
-        }
+    const int ready = poll(fds, 2, -1);
+    // Ctrl+C may come with keys typed after it: it goes first.
+    if (Session::interrupted) {
+      Session::interrupted = 0;
+      printf("\n");
+      if (!typed) {
+        editorStatus = Session::kOk;
+      } else {
+        // As shells do: the half-typed line goes, a fresh prompt comes
+        // (starting over drops the editor's line).
+        rl_callback_handler_remove();
+        rl_callback_handler_install(kPrompt, &InteractiveShell::OnEditedLine);
+        typed = false;
       }
+      continue;
+    }
+    if (ready < 0) {
+      if (errno != EINTR) editorStatus = Session::kFailed;
       continue;
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) editorStatus = ReadPushed(true);

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -121,6 +123,17 @@ int Session::Execute(const CtlCommand& command) {
       if (!connection->SendLine(command.Line())) return Lost();
       return kOk;
     case Kind::Configure:
+      // The daemon answers no CONFIGURE: it only logs a device it cannot
+      // open. On this host zeva-ctl can look for the device first.
+      if (connection->PeerIsLocal() && access(command.device.c_str(), F_OK) != 0) {
+        fprintf(stderr,
+                "zeva-ctl: %s does not exist on this host, where the daemon runs; rotator %d is not "
+                "configured (nothing sent)\n",
+                command.device.c_str(), command.id);
+        return kFailed;
+      }
+      if (!connection->SendLine(command.Line())) return Lost();
+      return kOk;
     case Kind::Raw:
       if (!connection->SendLine(command.Line())) return Lost();
       return kOk;
