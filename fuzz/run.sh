@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_framing fuzz_command fuzz_split fuzz_replies)
+[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_framing fuzz_command fuzz_split fuzz_replies fuzz_station_state)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

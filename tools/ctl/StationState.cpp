@@ -46,6 +46,10 @@ bool StationState::Parse(const std::string& text, StationState& state, std::stri
       error = "the station's state lists a rotator without a number";
       return false;
     }
+    if (state.Find(rotator.id) != nullptr) {
+      error = "the station's state lists rotator " + std::to_string(rotator.id) + " twice";
+      return false;
+    }
     rotator.model = Text(item, "model");
     rotator.device = Text(item, "device");
     rotator.state = Text(item, "state");
