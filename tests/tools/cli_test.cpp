@@ -109,8 +109,9 @@ TEST(CtlOneShotTest, TurningWithoutConfiguringSaysTheDaemonForgets) {
   EXPECT_EQ(testing_support::Count(daemon.Stdout() + daemon.Stderr(), "Cannot open /dev/zeva-none"), 1u);  // raw only
 }
 
-// The real daemon, an emulated Yaesu box on a stable link and the station with its page (and a
-// secret) on loopback; zeva-ctl --station goes through it.
+// The real daemon, an emulated Yaesu box on a stable link as rotator 3 (so that nothing means
+// rotator 1 by mistake) and the station with its page (and a secret) on loopback; zeva-ctl
+// --station goes through it.
 class CtlStationTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -138,7 +139,7 @@ class CtlStationTest : public ::testing::Test {
   void StartStation() {
     ASSERT_TRUE(station.Start({ZEVA_STATION_PATH, "--base-port", std::to_string(rotctlPort), "--http",
                                "127.0.0.1:" + std::to_string(httpPort), "--http-secret-file", dir + "/secret",
-                               "--rotator", "1:" + dir + "/box:yaesu:100"}));
+                               "--rotator", "3:" + dir + "/box:yaesu:100"}));
     ASSERT_TRUE(testing_support::WaitUntil([&] { return Ctl({"status"}).out.find(" still at ") != std::string::npos; }, 15000))
         << station.Stderr();
   }
@@ -163,13 +164,13 @@ TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
   // Arguments, with the secret in the environment; the exit status; what standard output and
   // error must hold.
   const struct { std::vector<std::string> args; bool secret; int status; std::string out, err; } cases[] = {
-      {{"status"}, false, 0, "rotator 1: Yaesu GS-232 on " + dir + "/box (rotctld port " + std::to_string(rotctlPort) + "), still at 000\n", ""},
-      {{"rotate", "1", "40"}, false, 5, "", "zeva-ctl: the station refused: the station's secret is needed to turn (give zeva-ctl the secret with --secret-file"},
-      {{"rotate", "1", "40", ",", "wait", "1", "40"}, true, 0, "rotator 1: turn to 40 from zeva-ctl 127.0.0.1\n", ""},
-      {{"--secret-file", secretFile, "turn", "1", "20,", "wait", "1", "20"}, false, 0, "1 020\n", ""},
-      {{"--secret-file", "/dev/zero", "stop", "1"}, false, 1, "", "zeva-ctl: the secret file /dev/zero must be a regular file of at most 4 KiB\n"},
+      {{"status"}, false, 0, "rotator 3: Yaesu GS-232 on " + dir + "/box (rotctld port " + std::to_string(rotctlPort) + "), still at 000\n", ""},
+      {{"rotate", "3", "40"}, false, 5, "", "zeva-ctl: the station refused: the station's secret is needed to turn (give zeva-ctl the secret with --secret-file"},
+      {{"rotate", "3", "40", ",", "wait", "3", "40"}, true, 0, "rotator 3: turn to 40 from zeva-ctl 127.0.0.1\n", ""},
+      {{"--secret-file", secretFile, "turn", "3", "20,", "wait", "3", "20"}, false, 0, "3 020\n", ""},
+      {{"--secret-file", "/dev/zero", "stop", "3"}, false, 1, "", "zeva-ctl: the secret file /dev/zero must be a regular file of at most 4 KiB\n"},
       {{"stop", "all", ",", "rotate", "9", "10"}, true, 5, "", "zeva-ctl: the station refused: there is no rotator 9\n"},
-      {{"configure", "1", "/dev/ttyUSB0", "yaesu", "100"}, true, 1, "", "the station configures its rotators itself"},
+      {{"configure", "3", "/dev/ttyUSB0", "yaesu", "100"}, true, 1, "", "the station configures its rotators itself"},
       {{"raw", "VERSION"}, true, 1, "", "raw lines go to the daemon"},
       {{"version"}, false, 0, std::string("zeva-station ") + zeva::kVersion + " at http://127.0.0.1:" + std::to_string(httpPort) + "; the daemon is within reach\n", ""},
       {{"-H", "127.0.0.1", "version"}, false, 1, "", "--station goes through the station: give no daemon address beside it"},
@@ -189,18 +190,18 @@ TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
 TEST_F(CtlStationTest, WhoTurnedItAndAStationThatComesBack) {
   testing_support::ChildProcess watch;
   ASSERT_TRUE(watch.Start({ZEVA_CTL_PATH, "--station", std::to_string(httpPort), "watch", "--for", "40"}));
-  ASSERT_TRUE(watch.WaitForStdout("1 000\n", 5000)) << watch.Stdout() << watch.Stderr();
-  ASSERT_EQ(Ctl({"rotate", "1", "20"}, true).status, 0);
+  ASSERT_TRUE(watch.WaitForStdout("3 000\n", 5000)) << watch.Stdout() << watch.Stderr();
+  ASSERT_EQ(Ctl({"rotate", "3", "20"}, true).status, 0);
   // A tracker takes over and repeats its target: one log line for the change of source.
   testing_support::TcpClient tracker;
   ASSERT_TRUE(tracker.Connect(rotctlPort));
   for (int i = 0; i < 3; ++i) ASSERT_EQ(station_test::Ask(tracker, "P 30 0", 1), "RPRT 0\n");
-  ASSERT_TRUE(watch.WaitForStdout("rotator 1: turn to 30 from rotctld 127.0.0.1:", 5000)) << watch.Stdout();
-  EXPECT_TRUE(watch.WaitForStdout("1 030\n", 10000)) << watch.Stdout();
+  ASSERT_TRUE(watch.WaitForStdout("rotator 3: turn to 30 from rotctld 127.0.0.1:", 5000)) << watch.Stdout();
+  EXPECT_TRUE(watch.WaitForStdout("3 030\n", 10000)) << watch.Stdout();
   EXPECT_EQ(testing_support::Count(watch.Stdout(), "from rotctld"), 1u) << watch.Stdout();
   const std::string log = station.Stderr();
-  EXPECT_NE(log.find("rotator 1: commands from zeva-ctl 127.0.0.1\n"), std::string::npos) << log;
-  EXPECT_EQ(testing_support::Count(log, "rotator 1: commands from rotctld 127.0.0.1:"), 1u) << log;
+  EXPECT_NE(log.find("rotator 3: commands from zeva-ctl 127.0.0.1\n"), std::string::npos) << log;
+  EXPECT_EQ(testing_support::Count(log, "rotator 3: commands from rotctld 127.0.0.1:"), 1u) << log;
   EXPECT_NE(log.find(" (until now from zeva-ctl 127.0.0.1)\n"), std::string::npos) << log;
   EXPECT_NE(Ctl({"status"}).out.find("; last: turn to 30 from rotctld 127.0.0.1:"), std::string::npos);
 
@@ -210,8 +211,8 @@ TEST_F(CtlStationTest, WhoTurnedItAndAStationThatComesBack) {
       << watch.Stderr();
   StartStation();
   EXPECT_TRUE(watch.WaitForStderr("is back\n", 10000)) << watch.Stderr();
-  ASSERT_EQ(Ctl({"rotate", "1", "50"}, true).status, 0);
-  EXPECT_TRUE(watch.WaitForStdout("1 050\n", 10000)) << watch.Stdout();
+  ASSERT_EQ(Ctl({"rotate", "3", "50"}, true).status, 0);
+  EXPECT_TRUE(watch.WaitForStdout("3 050\n", 10000)) << watch.Stdout();
   watch.Signal(SIGINT);
   EXPECT_EQ(watch.Wait(5000), 0);
 }
@@ -247,11 +248,11 @@ TEST_F(CtlStationTest, CtrlCClearsTheLineThenEndsTheShell) {
   };
   auto type = [&](const std::string& keys) { ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); };
   ASSERT_TRUE(until("zeva> ")) << screen;
-  type("rotate 1 3");
-  ASSERT_TRUE(until("rotate 1 3")) << screen;
+  type("rotate 3 3");
+  ASSERT_TRUE(until("rotate 3 3")) << screen;
   type("\x03");
   type("status\r");
-  EXPECT_TRUE(until("rotator 1: Yaesu GS-232")) << screen;  // not "rotate 1 3status"
+  EXPECT_TRUE(until("rotator 3: Yaesu GS-232")) << screen;  // not "rotate 3 3status"
   type("\x03");
   int status = -1;
   EXPECT_TRUE(testing_support::WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 5000)) << screen;
