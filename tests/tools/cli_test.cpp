@@ -182,6 +182,9 @@ TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
     EXPECT_NE(result.out.find(test.out), std::string::npos);
     EXPECT_NE(result.err.find(test.err), std::string::npos);
   }
+  // The station named by its URL (a reverse proxy's, say), and one that is not there.
+  const std::string url = "http://127.0.0.1:" + std::to_string(httpPort);
+  EXPECT_NE(RunTool(ZEVA_CTL_PATH, {"--station", url + "/", "version"}).out.find(" at " + url + "; "), std::string::npos);
   Result gone = RunTool(ZEVA_CTL_PATH, {"--station", "127.0.0.1:1", "status"});
   EXPECT_EQ(gone.status, 2);
   EXPECT_EQ(gone.err.rfind("zeva-ctl: cannot connect to the station at http://127.0.0.1:1: ", 0), 0u) << gone.err;
@@ -207,7 +210,8 @@ TEST_F(CtlStationTest, WhoTurnedItAndAStationThatComesBack) {
 
   // The station goes away and comes back: watch says both and goes on.
   station.Stop(5000);
-  ASSERT_TRUE(watch.WaitForStderr("zeva-ctl: lost the station at http://127.0.0.1:" + std::to_string(httpPort), 5000))
+  ASSERT_TRUE(watch.WaitForStderr("zeva-ctl: lost the station at http://127.0.0.1:" + std::to_string(httpPort) +
+                                  " (the event stream ended); trying again\n", 5000))
       << watch.Stderr();
   StartStation();
   EXPECT_TRUE(watch.WaitForStderr("is back\n", 10000)) << watch.Stderr();
