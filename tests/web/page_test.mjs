@@ -155,7 +155,8 @@ async function main() {
 
     // Malformed and oversized requests get a 4xx; rotctld clients and the
     // page go on.
-    assert.match(await raw(httpPort, "GARBAGE\r\n\r\n"), / 400 /);
+    assert.match(await raw(httpPort, "GET / HTTP/1.1\r\nno header line\r\n\r\n"), / 400 /);
+    assert.equal(await raw(httpPort, "GARBAGE\r\n\r\n"), "", "no HTTP at all: closed");
     assert.match(await raw(httpPort, "POST /api/turn HTTP/1.1\r\nHost: localhost\r\nContent-Length: 100000\r\n\r\n"), / 413 /);
     assert.match(await raw(httpPort, "GET /api/state HTTP/1.1\r\nHost: rebound.example\r\n\r\n"), / 403 /);
     assert.equal(await post(httpPort, "/api/turn", "rotator=1&bearing=north"), 400);
