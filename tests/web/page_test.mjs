@@ -3,11 +3,12 @@
 // and the station with --http, all on loopback and pseudo-terminals.
 //
 // Environment (set by CTest): ZEVA_DAEMON, ZEVA_BOXSIM, ZEVA_STATION, ZEVA_CTL (the
-// programs), ZEVA_CHROMIUM (the browser), ZEVA_SANITIZED=1 to skip the
-// latency figures; optional ZEVA_SCREENSHOT (where to write the page's
-// picture) and ZEVA_WEB_RESULTS (where to write the latency table).
+// programs), ZEVA_CHROMIUM (the browser), ZEVA_PYTHON3 (with PyEphem, to
+// find where the moon is up), ZEVA_SANITIZED=1 to skip the latency
+// figures; optional ZEVA_SCREENSHOT (where to write the page's picture)
+// and ZEVA_WEB_RESULTS (where to write the latency table).
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
+import { execFileSync, spawn } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
 import net from "node:net";
@@ -46,6 +47,13 @@ function freePort() {
       const port = server.address().port;
       server.close(() => resolve(port));
     });
+  });
+}
+
+function portFree(port) {
+  return new Promise((resolve) => {
+    const probe = net.createServer().once("error", () => resolve(false));
+    probe.listen(port, "127.0.0.1", () => probe.close(() => resolve(true)));
   });
 }
 
@@ -141,8 +149,6 @@ async function main() {
     await page.mouse.click(rose.x + rose.width / 2, rose.y + rose.height * 0.85);
     await until("the box to receive M180", () => received(box1, "M180\r"));
     await until("the card's target mark", async () => (await card(page, 1)).target === "→ 180°");
-    await sleep(400);
-    if (env.ZEVA_SCREENSHOT) await page.screenshot({ path: env.ZEVA_SCREENSHOT });
     await page.click('.card[data-id="1"] .stop');
     await until("the box to receive the stop", () => received(box1, "S\r"));
     await until("the stop to be answered", async () => (await card(page, 1)).message === "Stopped");
@@ -150,8 +156,13 @@ async function main() {
     // A box that vanishes is offline on the page, and comes back.
     process.kill(box2.pid, "SIGUSR1");
     await until("rotator 2 offline", async () => (await card(page, 2)).state === "offline");
+    // Its controls are off meanwhile (the bearing field, turn, stop, jog, presets).
+    const controls = (id) => page.$$eval(`.card[data-id="${id}"] :is(.turn, .jog, .presets) :is(button, input)`,
+      (nodes) => nodes.map((node) => node.disabled));
+    assert((await controls(2)).every(Boolean) && !(await controls(1)).some(Boolean), "an offline rotator's controls are off");
     process.kill(box2.pid, "SIGUSR1");
     await until("rotator 2 back", async () => (await card(page, 2)).state === "still", 20000);
+    assert(!(await controls(2)).some(Boolean), "its controls are back");
 
     // Malformed and oversized requests get a 4xx; rotctld clients and the
     // page go on.
@@ -197,10 +208,21 @@ async function main() {
     await page.click("#secret button");
     await page.click('.card[data-id="1"] button[type=submit]');
     await until("the box to receive M200", () => received(box1, "M200\r"));
+    await page.close();
+    station.kill("SIGTERM");
+    assert.equal(await station.ended, 0);
+    await places(browser, [box1, box2]);
     console.log("page test: all checks passed");
   } finally {
     await browser.close();
   }
+}
+
+// Samples, median, p99 and maximum, as a table row's cells.
+function stats(samples) {
+  const sorted = [...samples].sort((a, b) => a - b);
+  const at = (q) => sorted[Math.min(sorted.length - 1, Math.ceil(q * sorted.length) - 1)];
+  return `${sorted.length} | ${at(0.5).toFixed(2)} | ${at(0.99).toFixed(2)} | ${sorted[sorted.length - 1].toFixed(2)}`;
 }
 
 // Box reply to page update for 200 updates of rotator 1, turning to and fro;
@@ -241,11 +263,6 @@ async function measure(page, box, rotctldPort) {
       if (times.length < 200) ask(); else { socket.end(); resolve(times); }
     });
   });
-  const stats = (samples) => {
-    const sorted = [...samples].sort((a, b) => a - b);
-    const at = (q) => sorted[Math.min(sorted.length - 1, Math.ceil(q * sorted.length) - 1)];
-    return `${sorted.length} | ${at(0.5).toFixed(2)} | ${at(0.99).toFixed(2)} | ${sorted[sorted.length - 1].toFixed(2)}`;
-  };
   const table = `| Path | Samples | Median (ms) | p99 (ms) | Max (ms) |\n|---|---:|---:|---:|---:|\n` +
     `| Box reply to page update (browser) | ${stats(pageMs)} |\n| rotctld port: \`p\` asked to answer read | ${stats(rotctldMs)} |\n`;
   console.log(table);
@@ -258,6 +275,187 @@ async function measure(page, box, rotctldPort) {
       `that carried it (the emulator's trace, to the microsecond) and timed by the browser's clock. ` +
       `Beside it, the station's rotctld port answering \`p\` (its last bearing) 200 times.\n\n${table}`);
   }
+}
+
+// Places, with a station where the moon is up now, its rotators on the
+// boxes' own devices (/dev/pts/N, as a real station names /dev/ttyUSB0): an
+// operator finds a callsign and a locator, sees them on the map with their
+// short and long paths, turns there, clicks the map, follows the moon. Then
+// the rest of what the page promises: jog buttons, clock, tab title, labels
+// clear of the needle, no focus frame on a click but one for the keyboard,
+// a phone's width.
+async function places(browser, boxes) {
+  const candidates = ["JO22ob", "FN31pr", "QF56od", "PM95vq", "GG87jb", "KG33xx", "MK82sw", "DM04tb", "BL11bh"];
+  const heights = JSON.parse(execFileSync(env.ZEVA_PYTHON3 || "python3", ["-c", `
+import ephem, json, sys
+def centre(loc):
+    lon = (ord(loc[0]) - 65) * 20 - 180 + int(loc[2]) * 2 + (ord(loc[4].upper()) - 65) / 12 + 1 / 24
+    lat = (ord(loc[1]) - 65) * 10 - 90 + int(loc[3]) + (ord(loc[5].upper()) - 65) / 24 + 1 / 48
+    return lat, lon
+out = []
+for loc in sys.argv[1:]:
+    o = ephem.Observer(); o.lat, o.lon = [str(v) for v in centre(loc)]; o.pressure = 0
+    out.append(float(ephem.Moon(o).alt) * 180 / ephem.pi)
+print(json.dumps(out))`, ...candidates]).toString());
+  const locator = candidates[heights.findIndex((h) => h > 15 && h < 60)];
+  assert(locator, "the moon is up somewhere: " + heights);
+  const devices = boxes.map((box) => fs.realpathSync(box.spawnargs[box.spawnargs.indexOf("--link") + 1]));
+  const rotctld = [4533, 4535];
+  for (const i of [0, 1]) if (!(await portFree(rotctld[i]))) rotctld[i] = await freePort();
+  const httpPort = await freePort();
+  const station = start(env.ZEVA_STATION, ["--http", `127.0.0.1:${httpPort}`, "--locator", locator,
+    "--rotator", `1:${devices[0]}:yaesu:100:${rotctld[0]}`, "--rotator", `2:${devices[1]}:spid:100:${rotctld[1]}`]);
+  const url = (path) => `http://127.0.0.1:${httpPort}${path}`;
+  const get = async (path) => (await fetch(url(path))).json();
+  const rotator = async (id) => (await get("/api/state")).rotators[id - 1];
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1100, height: 1060 });
+  await until("the station's page", async () => (await raw(httpPort, "GET / HTTP/1.0\r\n\r\n")).includes("200"));
+  await page.goto(url("/"));
+
+  // Every country of the country file on the map.
+  const { countries } = await get("/api/countries");
+  const mapMs = await until("the map", () => page.evaluate(() => window.zevaMapMs));
+  assert(countries.length > 300, countries.length + " countries");
+  assert.equal(await page.$$eval("#map .country", (dots) => dots.length), countries.length);
+  assert.equal(await page.$eval("#station", (node) => node.textContent), "Station " + locator);
+
+  // A callsign: its country, short and long path as the API gives them,
+  // drawn on the map; Turn and Turn long path reach the box.
+  const found = () => page.$eval("#found", (node) => node.textContent);
+  const sent = async (id, azimuth) => {
+    let target = null;
+    await until(`rotator ${id} sent to ${azimuth}`, async () => {
+      target = (await rotator(id)).target;
+      return target !== null && target % 360 === Math.round(azimuth) % 360;
+    });
+    if (id === 1) await until(`box 1 to receive M${target}`, () => received(boxes[0], `M${String(target).padStart(3, "0")}\r`));
+  };
+  const japan = await get("/api/bearing?to=JA1XYZ");
+  await page.type("#find-input", "JA1XYZ");
+  await page.keyboard.press("Enter");
+  await until("Japan found", async () => (await found()).includes("Japan"));
+  for (const value of [japan.shortPath, japan.longPath]) assert((await found()).includes(value.toFixed(1) + "°"), await found());
+  assert.equal(await page.$$eval("#map .route", (lines) => lines.length), 3, "the short path and the long path's two legs");
+  await page.click("#turn-short");
+  await sent(1, japan.shortPath);
+  await page.click("#turn-long");
+  await sent(1, japan.longPath);
+  // A locator, on the other rotator.
+  const far = locator === "FN31pr" ? "JO22ob" : "FN31pr";
+  const locatorPaths = await get("/api/bearing?to=" + far);
+  await page.$eval("#find-input", (input) => { input.value = ""; });
+  await page.type("#find-input", far.toLowerCase());
+  await page.click("#find button");
+  await until(far + " found", async () => (await found()).startsWith(far));
+  await page.select("#chosen", "2");
+  await page.click("#turn-long");
+  await sent(2, locatorPaths.longPath);
+  await until("the answer", async () => (await page.$eval("#aim-message", (n) => n.textContent)).includes(far + ", long path"));
+  // A click on the map, away from every country, turns the chosen rotator
+  // that way.
+  const clear = [...Array(72).keys()].map((i) => i * 5).find((azimuth) => countries.every(([, , , , , a, km]) => {
+    const r = Math.min(km, 20004) / 20004 * 100;
+    return Math.hypot(r * Math.sin(a * Math.PI / 180) - 95 * Math.sin(azimuth * Math.PI / 180),
+      r * Math.cos(a * Math.PI / 180) - 95 * Math.cos(azimuth * Math.PI / 180)) > 6;
+  }));
+  await page.select("#chosen", "1");
+  const map = await (await page.$("#map")).boundingBox();
+  const at = (u) => (u + 120) / 240;
+  await page.mouse.click(map.x + map.width * at(95 * Math.sin(clear * Math.PI / 180)),
+    map.y + map.height * at(-95 * Math.cos(clear * Math.PI / 180)));
+  await sent(1, clear);
+  // A click on a country's point names it and turns there.
+  const [jaX, jaY] = [Math.sin(japan.shortPath * Math.PI / 180), -Math.cos(japan.shortPath * Math.PI / 180)]
+    .map((v) => v * japan.km / 20004 * 100);
+  await page.mouse.click(map.x + map.width * at(jaX), map.y + map.height * at(jaY));
+  await until("Japan named", async () => (await found()).startsWith("Japan"));
+  await sent(1, japan.shortPath);
+
+  // Following the moon: the box turns to it, the card says so; a tracker's
+  // command on the rotctld port ends it.
+  const sky = await get("/api/sky");
+  await page.click('.card[data-id="1"] .follow button[data-body="moon"]');
+  await sent(1, sky.moon.azimuth);
+  await until("the card to say it follows", async () =>
+    (await page.$eval('.card[data-id="1"] .following', (n) => n.textContent)) === "following the moon");
+  assert.equal((await rotator(1)).follow, "moon");
+  await until("the rotators to stand still", async () => (await get("/api/state")).rotators.every((r) => r.state === "still"), 30000);
+  if (env.ZEVA_SCREENSHOT) {
+    await page.evaluate(() => { window.scrollTo(0, 0); document.activeElement.blur(); });
+    await page.screenshot({ path: env.ZEVA_SCREENSHOT, fullPage: true });
+  }
+  assert.equal(await raw(rotctld[0], "P 10 0\n"), "RPRT 0\n");
+  await until("following to end", async () => (await rotator(1)).follow === null);
+  assert(station.log.includes("rotator 1: following the moon ends: another command came from rotctld"), station.log);
+
+  // The jog buttons turn 10 degrees from the target; the clock; the bearing
+  // in the tab's title.
+  await page.click('.card[data-id="1"] .cw');
+  await sent(1, 20);
+  assert.match(await page.$eval("#clock", (n) => n.textContent), /^\d\d:\d\d:\d\d UTC$/);
+  // The needle at 0 and at 300 covers neither N nor 300.
+  for (const [bearing, label] of [[0, "N"], [300, "300"]]) {
+    assert.equal(await post(httpPort, "/api/turn", `rotator=1&bearing=${bearing}`), 200);
+    const now = await until(`rotator 1 at ${bearing}`, async () => {
+      const now = await rotator(1);
+      return now.bearing % 360 === bearing && now.state === "still" && now;
+    }, 30000);
+    await until("the title", async () => (await page.title()).startsWith(`1: ${now.bearing}°, 2: `));
+    // Points along the needle (half its width to each side) and of its tip,
+    // on the screen, against the label's box.
+    const covered = await page.evaluate((label) => {
+      const card = document.querySelector('.card[data-id="1"]');
+      const text = [...card.querySelectorAll(".labels text")].find((node) => node.textContent === label).getBoundingClientRect();
+      const needle = card.querySelector(".needle"), matrix = needle.getScreenCTM();
+      const points = [];
+      for (let y = 0; y >= needle.y2.baseVal.value; y -= 0.5) {
+        for (const x of [-2.5, 0, 2.5]) points.push(new DOMPoint(x, y).matrixTransform(matrix));
+      }
+      const tip = card.querySelector(".tip");
+      for (const p of tip.getAttribute("d").match(/-?[\d.]+,-?[\d.]+/g)) {
+        const [x, y] = p.split(",").map(Number);
+        points.push(new DOMPoint(x, y).matrixTransform(tip.getScreenCTM()));
+      }
+      return points.some((p) => p.x > text.left && p.x < text.right && p.y > text.top && p.y < text.bottom);
+    }, label);
+    assert(!covered, `the needle at ${bearing} covers ${label}`);
+  }
+  // A click leaves no focus frame; the keyboard's focus shows one.
+  const outline = () => page.$eval('.card[data-id="2"] .rose', (rose) => getComputedStyle(rose).outlineStyle);
+  await page.click('.card[data-id="2"] .rose');
+  assert.equal(await outline(), "none", "a click leaves a focus frame");
+  await page.focus('.card[data-id="2"] input');
+  await page.keyboard.down("Shift");
+  await page.keyboard.press("Tab");
+  await page.keyboard.up("Shift");
+  assert.notEqual(await outline(), "none", "the keyboard's focus is not shown");
+  // A phone's width: nothing wider than the screen.
+  await page.setViewport({ width: 390, height: 844 });
+  assert(await page.evaluate(() => document.documentElement.scrollWidth <= 390), "wider than a phone");
+
+  // Bearings answered well under a millisecond: 500 asked one after another.
+  const queries = ["JA1XYZ", "VK", "FN31pr", "52.1,5.1", "DL/PA3XYZ", "Japan"];
+  const agent = new http.Agent({ keepAlive: true, maxSockets: 1 });
+  const bearingMs = [];
+  for (let i = 0; i < 500; ++i) {
+    const started = process.hrtime.bigint();
+    await new Promise((resolve, reject) => http.get({ host: "127.0.0.1", port: httpPort, agent,
+      path: "/api/bearing?to=" + encodeURIComponent(queries[i % queries.length]) }, (response) => {
+      response.resume();
+      response.on("end", resolve);
+    }).on("error", reject));
+    bearingMs.push(Number(process.hrtime.bigint() - started) / 1e6);
+  }
+  agent.destroy();
+  const table = `| Places | Samples | Median (ms) | p99 (ms) | Max (ms) |\n|---|---:|---:|---:|---:|\n` +
+    `| \`GET /api/bearing\` asked to answer read (callsigns, prefixes, locators, positions) | ${stats(bearingMs)} |\n` +
+    `| The map with every country (${countries.length}) drawn, in the browser | 1 | ${mapMs.toFixed(2)} | | |\n`;
+  console.log(table);
+  if (env.ZEVA_WEB_RESULTS && env.ZEVA_SANITIZED !== "1") fs.appendFileSync(env.ZEVA_WEB_RESULTS, "\n" + table);
+  await page.close();
+  station.kill("SIGTERM");
+  assert.equal(await station.ended, 0);
 }
 
 main().then(() => 0, (error) => {
