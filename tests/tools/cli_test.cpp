@@ -139,7 +139,7 @@ class CtlStationTest : public ::testing::Test {
   void StartStation() {
     ASSERT_TRUE(station.Start({ZEVA_STATION_PATH, "--base-port", std::to_string(rotctlPort), "--http",
                                "127.0.0.1:" + std::to_string(httpPort), "--http-secret-file", dir + "/secret",
-                               "--rotator", "3:" + dir + "/box:yaesu:100"}));
+                               "--locator", "FN31pr", "--rotator", "3:" + dir + "/box:yaesu:100"}));
     ASSERT_TRUE(testing_support::WaitUntil([&] { return Ctl({"status"}).out.find(" still at ") != std::string::npos; }, 15000))
         << station.Stderr();
   }
@@ -174,6 +174,11 @@ TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
       {{"raw", "VERSION"}, true, 1, "", "raw lines go to the daemon"},
       {{"version"}, false, 0, std::string("zeva-station ") + zeva::kVersion + " at http://127.0.0.1:" + std::to_string(httpPort) + "; the daemon is within reach\n", ""},
       {{"-H", "127.0.0.1", "version"}, false, 1, "", "--station goes through the station: give no daemon address beside it"},
+      // Places, from the station's FN31pr: Japan by a callsign, Australia's long path.
+      {{"turn", "3", "JA1XYZ,", "wait", "3", "335"}, true, 0, "rotator 3: turning to 335 (Japan)\n", ""},
+      {{"turn", "3", "vk", "--long"}, true, 0, "rotator 3: turning to 123 (Australia, long path)\n", ""},
+      {{"turn", "3", "W1XYZ/MM"}, true, 5, "", "zeva-ctl: the station refused: W1XYZ/MM is maritime or aeronautical mobile"},
+      {{"follow", "3", "venus"}, true, 1, "", "zeva-ctl: follow: the sun or the moon, not 'venus'\n"},
   };
   for (const auto& test : cases) {
     Result result = Ctl(test.args, test.secret);
@@ -185,6 +190,14 @@ TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
   // The station named by its URL (a reverse proxy's, say), and one that is not there.
   const std::string url = "http://127.0.0.1:" + std::to_string(httpPort);
   EXPECT_NE(RunTool(ZEVA_CTL_PATH, {"--station", url + "/", "version"}).out.find(" at " + url + "; "), std::string::npos);
+  // The moon now: followed when it is up, refused with the reason when not.
+  Result moon = Ctl({"follow", "3", "moon"}, true);
+  EXPECT_TRUE(moon.status == 0 ? moon.out.rfind("rotator 3: following the moon, turning to ", 0) == 0
+                               : moon.err.find("the moon is below the horizon") != std::string::npos)
+      << moon.out << moon.err;
+  Result alone = RunTool(ZEVA_CTL_PATH, {"turn", "3", "JO22"});
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_NE(alone.err.find("places and the sun and the moon are a station's: give --station"), std::string::npos);
   Result gone = RunTool(ZEVA_CTL_PATH, {"--station", "127.0.0.1:1", "status"});
   EXPECT_EQ(gone.status, 2);
   EXPECT_EQ(gone.err.rfind("zeva-ctl: cannot connect to the station at http://127.0.0.1:1: ", 0), 0u) << gone.err;

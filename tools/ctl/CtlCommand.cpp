@@ -124,8 +124,31 @@ bool CtlCommand::Parse(const std::vector<std::string>& words, CtlCommand& comman
     }
   } else if (verb == "rotate" || verb == "turn") {
     command.kind = Kind::Rotate;
-    if (!needs(3, "rotate ID DEGREES")) return false;
-    if (!number(1, command.id, "ID") || !number(2, command.degrees, "DEGREES")) return false;
+    command.longPath = count == 4 && Lower(words[3]) == "--long";
+    if (count != 3 && !command.longPath) {
+      error = "usage: rotate ID DEGREES, or through a station rotate ID PLACE [--long]";
+      return false;
+    }
+    if (!number(1, command.id, "ID")) return false;
+    // A number is degrees (a bad one is said so); anything else names a place.
+    const std::string& target = words[2];
+    if (target.find_first_not_of("0123456789+-.") != std::string::npos) {
+      command.place = target;
+    } else if (command.longPath) {
+      error = "--long is for places (rotate ID PLACE --long)";
+      return false;
+    } else if (!number(2, command.degrees, "DEGREES")) {
+      return false;
+    }
+  } else if (verb == "follow") {
+    command.kind = Kind::Follow;
+    if (!needs(3, "follow ID sun|moon")) return false;
+    if (!number(1, command.id, "ID")) return false;
+    command.body = Lower(words[2]);
+    if (command.body != "sun" && command.body != "moon") {
+      error = "follow: the sun or the moon, not '" + words[2] + "'";
+      return false;
+    }
   } else if (verb == "stop") {
     command.kind = Kind::Stop;
     if (!needs(2, "stop ID|all")) return false;

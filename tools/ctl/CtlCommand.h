@@ -7,12 +7,18 @@
 #include <vector>
 
 struct CtlCommand {
-  enum class Kind { Configure, Rotate, Stop, Version, Status, Raw, Wait, Watch, Sleep, Echo, Help, Quit };
+  enum class Kind { Configure, Rotate, Stop, Follow, Version, Status, Raw, Wait, Watch, Sleep, Echo, Help, Quit };
 
   Kind kind = Kind::Version;
   int id = 0;                // configure, rotate, stop, wait
   bool all = false;          // stop all (a station's rotators)
   int degrees = 0;           // rotate, wait
+  // rotate to a place instead of DEGREES (a station's): a locator, a
+  // callsign, a prefix or LAT,LON, by its short path or, with --long, its
+  // long path; follow: the body, "sun" or "moon".
+  std::string place;
+  bool longPath = false;
+  std::string body;
   std::string device;        // configure
   int model = 0;             // configure
   int pollMs = 0;            // configure

@@ -40,6 +40,8 @@ void InteractiveShell::PrintHelp() {
       "Commands (one per line; words are case-insensitive):\n"
       "  configure ID DEVICE MODEL POLLMS   MODEL: %s, or any number\n"
       "  rotate ID DEGREES                  (or turn ID DEGREES)\n"
+      "  rotate ID PLACE [--long]           a station's: JO22, JA1XYZ, VK, 52.1,5.1\n"
+      "  follow ID sun|moon                 a station's\n"
       "  stop ID                            (a station's: stop all too)\n"
       "  version\n"
       "  status                             a station's rotators, who turned them last\n"

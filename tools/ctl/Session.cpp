@@ -104,6 +104,11 @@ int Session::Execute(const CtlCommand& command) {
       command.kind != Kind::Sleep && command.kind != Kind::Echo) {
     return AtStation(command);
   }
+  if (!command.place.empty() || command.kind == Kind::Follow) {
+    fprintf(stderr, "zeva-ctl: places and the sun and the moon are a station's: zeva-ctl --station PORT %s\n",
+            command.kind == Kind::Follow ? "follow ID sun|moon" : "rotate ID PLACE [--long]");
+    return kFailed;
+  }
   switch (command.kind) {
     case Kind::Rotate: {
       auto known = bearings.find(command.id);
@@ -274,9 +279,20 @@ int Session::AtStation(const CtlCommand& command) {
       } else {
         origins.erase(command.id);
       }
-      answer = station->Turn(command.id, command.degrees, message);
+      if (command.place.empty()) {
+        answer = station->Turn(command.id, command.degrees, message);
+        break;
+      }
+      answer = station->Aim(command.id, command.place, command.longPath, message);
+      if (answer == Answer::Done) printf("rotator %d: %s\n", command.id, message.c_str());
+      fflush(stdout);
       break;
     }
+    case Kind::Follow:
+      answer = station->FollowBody(command.id, command.body, message);
+      if (answer == Answer::Done) printf("rotator %d: %s\n", command.id, message.c_str());
+      fflush(stdout);
+      break;
     case Kind::Stop: answer = station->Stop(command.all ? 0 : command.id, message); break;
     case Kind::Version:
     case Kind::Status: {

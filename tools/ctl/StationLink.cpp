@@ -166,6 +166,32 @@ StationLink::Answer StationLink::Stop(int id, std::string& message) {
   return Request("/api/stop", &form, message, message);
 }
 
+StationLink::Answer StationLink::Aim(int id, const std::string& place, bool longPath, std::string& message) {
+  char* escaped = curl_easy_escape(requests, place.c_str(), static_cast<int>(place.size()));
+  const std::string form = "rotator=" + std::to_string(id) + "&to=" + (escaped ? escaped : "") +
+                           "&path=" + (longPath ? "long" : "short");
+  curl_free(escaped);
+  const Answer answer = Request("/api/aim", &form, message, message);
+  if (answer != Answer::Done) return answer;
+  const nlohmann::json json = nlohmann::json::parse(message, nullptr, false);
+  if (json.is_object() && json.value("bearing", nlohmann::json()).is_number_integer() &&
+      json.value("name", nlohmann::json()).is_string()) {
+    message = "turning to " + std::to_string(json["bearing"].get<int>()) + " (" + json["name"].get<std::string>() + ")";
+  }
+  return answer;
+}
+
+StationLink::Answer StationLink::FollowBody(int id, const std::string& body, std::string& message) {
+  const std::string form = "rotator=" + std::to_string(id) + "&body=" + body;
+  const Answer answer = Request("/api/follow", &form, message, message);
+  if (answer != Answer::Done) return answer;
+  const nlohmann::json json = nlohmann::json::parse(message, nullptr, false);
+  if (json.is_object() && json.value("bearing", nlohmann::json()).is_number_integer()) {
+    message = "following the " + body + ", turning to " + std::to_string(json["bearing"].get<int>());
+  }
+  return answer;
+}
+
 void StationLink::Follow(const StationState& known) {
   if (thread.joinable() || multi == nullptr) return;
   seen = known;

@@ -59,6 +59,12 @@ class StationLink : public Link {
   // On Done, `message` holds the station's answer (JSON).
   Answer Turn(int id, int degrees, std::string& message);
   Answer Stop(int id, std::string& message);
+  // Turns rotator `id` to a place (a locator, callsign, prefix or LAT,LON)
+  // by its short or long path, or has it follow the sun or the moon. On
+  // Done, `message` says where it turns ("turning to 216 (Japan, long
+  // path)").
+  Answer Aim(int id, const std::string& place, bool longPath, std::string& message);
+  Answer FollowBody(int id, const std::string& body, std::string& message);
 
   // Starts following the event stream (once); changes are told relative to
   // `known`, the state the caller last saw.

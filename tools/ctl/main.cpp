@@ -47,6 +47,12 @@ void PrintHelp() {
       "        %s;\n"
       "        POLLMS is the polling period in milliseconds\n"
       "  rotate ID DEGREES      turn rotator ID to DEGREES (also: turn ID DEGREES)\n"
+      "  rotate ID PLACE [--long]\n"
+      "        through a station with its place: turn rotator ID to a locator\n"
+      "        (JO22), callsign or prefix (JA1XYZ, VK) or LAT,LON by its short\n"
+      "        path, or its long path\n"
+      "  follow ID sun|moon     through a station: keep rotator ID on the sun or\n"
+      "                         the moon until it sets or another command comes\n"
       "  stop ID                stop rotator ID (a station's: stop all too)\n"
       "  version                print the daemon's version (fails after 2 s)\n"
       "  status                 a station's rotators: state, bearing, target, and\n"
@@ -308,6 +314,9 @@ int main(int argc, char** argv) {
     CtlCommand command;
     if (!CtlCommand::Parse(words, command, error)) return Usage(error);
     if (command.interactiveOnly) return Usage("'" + words[0] + "' is for interactive mode");
+    if (stationUrl.empty() && (!command.place.empty() || command.kind == CtlCommand::Kind::Follow)) {
+      return Usage("places and the sun and the moon are a station's: give --station");
+    }
     commands.push_back(command);
   }
   if (commands.empty()) interactive = true;
