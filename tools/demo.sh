@@ -168,7 +168,8 @@ station_args=(--http "127.0.0.1:$web_port" --base-port "$rotctld_port"
   --rotator "1:$work/yaesu:yaesu:500" --rotator "2:$work/rotorez:rotorez:500")
 if ((web)); then
   # Its log on the terminal: who turns what, as it happens.
-  "$station" "${station_args[@]}" --preset EU:45 --preset JA:330 --preset VK:230 &
+  # A place (JO22ob, the Netherlands) gives the page its map, callsigns and the sun and the moon.
+  "$station" "${station_args[@]}" --locator JO22ob --preset EU:45 --preset JA:330 --preset VK:230 &
 else
   "$station" "${station_args[@]}" 2>"$work/station.log" &
 fi
@@ -197,7 +198,9 @@ if ((web)); then
   echo "Open http://127.0.0.1:$web_port/ in a browser. Beside it, in another terminal:"
   echo "  $ctl --station $web_port -i        (zeva-ctl's shell, through the station)"
   echo "  rotctl -m 2 -r 127.0.0.1:$rotctld_port P 90 0        (a tracker's way, with Hamlib's rotctl)"
-  echo "Each card shows who turned its rotator last. Press Ctrl-C to stop."
+  echo "  $ctl --station $web_port turn 1 VK --long        (a place: a callsign, prefix or locator)"
+  echo "Each card shows who turned its rotator last; type JA1XYZ or FN31 in the page's place field."
+  echo "Press Ctrl-C to stop."
   while_running "$station_pid"
   echo "demo: the station ended" >&2
   show_daemon_log
