@@ -219,7 +219,8 @@ WebFront::Clock::duration WebFront::TurningWindow(const StationRotator& rotator)
 // {"daemon":true,"secret":false,"presets":[{"name":"N","azimuth":0},...],
 //  "rotators":[{"id":1,"model":"Yaesu GS-232","device":"/dev/ttyUSB0",
 //  "min":0,"max":360,"state":"turning","bearing":123,"target":200},...]}
-// state: offline, unknown (never reported), turning, still or blind (a box
+// state: offline, unknown (never reported), unresponsive (a turn brought no
+// movement: the box's controller is off?), turning, still or blind (a box
 // that never reports; bearing is then the last one sent).
 std::string WebFront::StateJson(Clock::time_point now) {
   nextChange = Clock::time_point::max();
@@ -243,6 +244,8 @@ std::string WebFront::StateJson(Clock::time_point now) {
       state = "blind";
     } else if (!known) {
       state = "unknown";
+    } else if (rotator.Unresponsive()) {
+      state = "unresponsive";
     } else if (rotator.MovedAt() + TurningWindow(rotator) > now) {
       state = "turning";
       nextChange = std::min(nextChange, rotator.MovedAt() + TurningWindow(rotator));
