@@ -125,8 +125,8 @@ TEST(StationRotatorTest, TargetsInTheRangeGoAsTheyAreThroughTheBoxsNumbers) {
       {4, 0, 360, "T-90 take T-0.7 take T360.4 take T725 take", "ROTATE 1 270 ROTATE 1 0 ROTATE 1 360 ROTATE 1 5"},
       {4, 0, 359, "T359.7 take T360.4 take T-1.6 take", "ROTATE 1 359 ROTATE 1 0 ROTATE 1 358"},
       {4, 90, 270, "T0 T300 T-100 take T-89.5 take", "x x ROTATE 1 260 ROTATE 1 270"},
-      // A target the range holds two ways: the nearer (0 and 360 too).
-      {4, 0, 360, "B350 T0.2 take B10 T359.8 take", "ROTATE 1 360 ROTATE 1 0"},
+      // A target an overlap holds two ways: the nearer; on 0..360 as it is.
+      {4, 0, 360, "B350 T0.2 take B10 T359.8 take", "ROTATE 1 0 ROTATE 1 360"},
       {4, 0, 450, "T30 take B420 T30 take T360 take B10 T360 take", "ROTATE 1 30 ROTATE 1 390 ROTATE 1 360 ROTATE 1 0"},
       {4, 0, 450, "B440 T-90 take T100 take B100 T460 take", "ROTATE 1 270 ROTATE 1 100 -"},
       // The client's own overlap: out to 380 and back west across north.

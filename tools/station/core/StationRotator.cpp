@@ -122,9 +122,10 @@ bool StationRotator::Bearing(double azimuth, int& result) const {
   std::vector<int> choices;
   if (inside(azimuth)) {
     // As it is: the client chose it (380 on 0..450 is 380). Only a 0..360
-    // target the range holds a turn away too is the station's choice.
+    // target that a range over a turn wide holds a turn away too is the
+    // station's choice.
     result = whole(azimuth);
-    if (result < 0 || result > 360) return true;
+    if (result < 0 || result > 360 || high - low <= 360) return true;
     for (int choice : {result - 360, result, result + 360}) {
       // (A GS-232 is sent -160 and 200 as the same number: no choice.)
       bool another = choice == result || scale.ToBox(choice) != scale.ToBox(result);

@@ -61,11 +61,11 @@ class StationRotator {
   // The whole-degree bearing within the rotator's range that a client's
   // target azimuth means; false when no whole number of turns brings it
   // into the range. A target in the range is taken as it is (less than a
-  // degree outside counts as at the end: 359.7 on 0..359 is 359), except
-  // one in 0..360 that the range also holds a turn away (30 and 390 on
-  // 0..450, 0 and 360 on 0..360): of those the one nearest the current
-  // bearing. A target outside is moved by whole turns into the range, the
-  // nearest to the current bearing where several fit.
+  // degree outside counts as at the end: 359.7 on 0..359 is 359; 360 stays
+  // 360 on 0..360), except one in 0..360 that a range over a turn wide also
+  // holds a turn away (30 and 390 on 0..450): of those the one nearest the
+  // current bearing. A target outside is moved by whole turns into the
+  // range, the nearest to the current bearing where several fit.
   bool Bearing(double azimuth, int& bearing) const;
   // Queues a turn to a bearing from Bearing() or a stop; returns the ticket,
   // or 0 when the turn needs no command: it is the last one sent, with no
