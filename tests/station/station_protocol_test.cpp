@@ -110,8 +110,9 @@ TEST(StationRotatorTest, CommandsAreCoalescedAndRepeatsSentWhereTheAntennaIsNot)
       {"B0 T90 take S take late pos", "ROTATE 1 90 STOP 1 @0"},
   };
   for (const auto& c : yaesu) EXPECT_EQ(Commands(4, c.first), c.second) << c.first;
-  // A DCU-1 never reports: its position is the last bearing it was sent.
-  EXPECT_EQ(Commands(1, "pos T90 pos take pos late pos S take pos"), "@- @- ROTATE 1 90 @90 @90 STOP 1 @-");
+  // A DCU-1 never reports: its position is the last bearing it was sent,
+  // and its repeats go out.
+  EXPECT_EQ(Commands(1, "pos T0 pos take pos late T0 take S take pos"), "@- @- ROTATE 1 0 @0 ROTATE 1 0 STOP 1 @-");
 }
 
 TEST(StationRotatorTest, TargetsInTheRangeGoAsTheyAreThroughTheBoxsNumbers) {
@@ -135,6 +136,8 @@ TEST(StationRotatorTest, TargetsInTheRangeGoAsTheyAreThroughTheBoxsNumbers) {
       {4, -180, 180, "T270 take T-180.4 take T190 take", "ROTATE 1 270 ROTATE 1 180 ROTATE 1 190"},
       {4, -180, 180, "T-90 take B270 pos T-180 take B180 pos T180 take pos", "ROTATE 1 270 @-90 ROTATE 1 180 @-180 ROTATE 1 180 @-180"},
       {2, -180, 180, "T-90 take B270 pos", "ROTATE 1 270 @-90"},
+      {2, 0, 360, "T0 take B359 T0 take", "ROTATE 1 0 -"},  // within a degree across north
+      {5, 0, 450, "T400 take", "ROTATE 1 400"},               // a SPID's span
       {5, -180, 180, "T-90 take B270 pos", "ROTATE 1 -90 @-90"},
       {12, -180, 180, "T-10.6 take B349 pos", "ROTATE 1 349 @-11"},
   };
