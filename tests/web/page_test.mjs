@@ -141,6 +141,14 @@ async function main() {
     await until("rotator 2 offline", async () => (await card(page, 2)).state === "offline");
     process.kill(box2.pid, "SIGUSR1");
     await until("rotator 2 back", async () => (await card(page, 2)).state === "still", 20000);
+    // A box switched off behind its line: not responding once a turn shows
+    // no movement, until the next turn after it is back on moves it.
+    process.kill(box2.pid, "SIGUSR2");
+    await post(httpPort, "/api/turn", "rotator=2&bearing=120");
+    await until("rotator 2 not responding", async () => (await card(page, 2)).state === "not responding");
+    process.kill(box2.pid, "SIGUSR2");
+    await post(httpPort, "/api/turn", "rotator=2&bearing=120");
+    await until("rotator 2 responding", async () => (await card(page, 2)).state !== "not responding");
 
     // Malformed and oversized requests get a 4xx; rotctld clients and the
     // page go on.
