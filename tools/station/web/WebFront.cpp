@@ -217,8 +217,11 @@ WebFront::Clock::duration WebFront::TurningWindow(const StationRotator& rotator)
 }
 
 // {"daemon":true,"secret":false,"presets":[{"name":"N","azimuth":0},...],
-//  "rotators":[{"id":1,"model":"Yaesu GS-232","device":"/dev/ttyUSB0",
-//  "min":0,"max":360,"state":"turning","bearing":123,"target":200},...]}
+//  "rotators":[{"id":1,"name":"Yagi","offset":0,"model":"Yaesu GS-232",
+//  "device":"/dev/ttyUSB0","min":0,"max":360,"state":"turning","bearing":123,
+//  "target":200},...]}
+// name: "" when none; bearing and target are true bearings, min and max the
+// box's own (offset: the true bearing of its 0).
 // state: offline, unknown (never reported), turning, still or blind (a box
 // that never reports; bearing is then the last one sent).
 std::string WebFront::StateJson(Clock::time_point now) {
@@ -248,6 +251,7 @@ std::string WebFront::StateJson(Clock::time_point now) {
       nextChange = std::min(nextChange, rotator.MovedAt() + TurningWindow(rotator));
     }
     json += std::string(i ? "," : "") + "{\"id\":" + std::to_string(setup.id) +
+            ",\"name\":" + JsonString(setup.name) + ",\"offset\":" + std::to_string(setup.offset) +
             ",\"model\":" + JsonString(StationOptions::ModelTitle(setup.model)) +
             ",\"device\":" + JsonString(setup.device) + ",\"port\":" +
             std::to_string(setup.listenPort) + ",\"min\":" + std::to_string(setup.minAz) +
