@@ -5,12 +5,24 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace {
 
 // Numbers beyond this are no bearing or offset of any logger.
 constexpr double kMaxDegrees = 1000;
+
+// Expat salts its hash tables against crafted collisions; left to itself it
+// asks the system for a salt with every parser (a system call a datagram).
+// One random salt for the process does the same job.
+unsigned long HashSalt() {
+  static const unsigned long salt = [] {
+    std::random_device random;
+    return (static_cast<unsigned long>(random()) << 16) ^ random() ^ 1;  // never 0
+  }();
+  return salt;
+}
 
 // The fields of a datagram, by where they stand.
 enum Field { kRotor, kGoAzi, kOffset, kBidirectional, kStopRotor, kFieldCount, kNone = -1 };
@@ -114,6 +126,7 @@ bool N1mmDatagram::Parse(const char* data, size_t size, N1mmCommand& command, st
     error = "out of memory";
     return false;
   }
+  XML_SetHashSalt(reading.parser, HashSalt());
   XML_SetUserData(reading.parser, &reading);
   XML_SetElementHandler(reading.parser, OnStart, OnEnd);
   XML_SetCharacterDataHandler(reading.parser, OnText);
