@@ -83,7 +83,7 @@ const card = (page, id) => page.evaluate((id) => {
 }, id);
 
 function startStation(httpAddress, ports, extra = []) {
-  return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", ...extra,
+  return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", "--name", "2:Tri Band", ...extra,
     "--rotator", `1:${dir}/box1:yaesu:100:${ports[0]}`, "--rotator", `2:${dir}/box2:spid:100:${ports[1]}`]);
 }
 
@@ -110,6 +110,8 @@ async function main() {
     await page.goto(`http://127.0.0.1:${httpPort}/`);
     await until("both cards with their bearings", async () =>
       (await card(page, 1))?.bearing === "0°" && (await card(page, 2))?.bearing === "200°");
+    assert.deepEqual(await page.$$eval(".card .name", (names) => names.map((n) => n.textContent)),
+      ["Rotator 1", "Tri Band"]);
 
     // Both cards follow the antennas: a typed bearing, a preset.
     await page.type('.card[data-id="1"] input', "120");
