@@ -202,6 +202,21 @@ TEST_F(LoggerE2eTest, BadDatagramsAreDroppedWithOneLogLine) {
   EXPECT_EQ(Count(box.Stderr(), "rx \"M"), 1u) << box.Stderr();
 }
 
+TEST_F(LoggerE2eTest, APortTakenOrAnAddressNotFoundStopsTheStart) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"127.0.0.1:" + std::to_string(headingPort), "cannot listen for the logger on 127.0.0.1 UDP port"},
+      {"nosuchhost.invalid:12040", "zeva-station: --n1mm nosuchhost.invalid: "},
+  };
+  for (const auto& c : cases) {
+    ChildProcess failing;
+    ASSERT_TRUE(failing.Start({ZEVA_STATION_PATH, "--base-port", std::to_string(rotctldPort), "--rotator",
+                               "1:" + boxPath + ":yaesu:200", "--name", "1:Y", "--n1mm", c.first,
+                               "--n1mm-allow", "10.0.0.0/8"}));
+    EXPECT_EQ(failing.Wait(10000), 1) << c.first;
+    EXPECT_NE(failing.Stderr().find(c.second), std::string::npos) << failing.Stderr();
+  }
+}
+
 TEST_F(LoggerE2eTest, SendersNotAllowedAreDropped) {
   StartStation({"--n1mm-allow", "192.0.2.0/24"});
   ASSERT_TRUE(logger.SendTo(loggerPort, Turn("Tri Band", "100")));

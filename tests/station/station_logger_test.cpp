@@ -55,7 +55,7 @@ TEST(N1mmDatagramTest, TheLoggersShapesAndNothingElse) {
       {"<N1MMRotor><rotor>Y</rotor><goazi>5</goazi><bidirectional>2</bidirectional></N1MMRotor>",
        "error: bidirectional is neither 0 nor 1"},
       {"<N1MMRotor><rotor>Y</rotor><rotor>Z</rotor><goazi>5</goazi></N1MMRotor>", "error: rotor given twice"},
-      {"<N1MMRotor><rotor>Y</rotor><goazi>5</goazi><stop><rotor>Y</rotor></stop></N1MMRotor>",
+      {"<N1MMRotor><offset>5</offset><stop><rotor>Y</rotor></stop></N1MMRotor>",
        "error: a stop beside a turn's fields"},
       {"<N1MMRotor><rotor>Y</rotor><goazi><b/>5</goazi></N1MMRotor>", "error: <b> inside a value"},
       {"<N1MMRotor><a><b><c><d/></c></b></a></N1MMRotor>", "error: elements nested too deep"},

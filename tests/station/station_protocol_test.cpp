@@ -119,7 +119,8 @@ TEST(StationRotatorTest, CommandsAreCoalescedAndRepeatedTargetsNotSent) {
     const char* script;
     const char* seen;
   } calibrated[] = {
-      {0, 360, 10, "T55 tgt take B45 pos T5 take tgt B355 pos T365 take", ">55 ROTATE 1 45 @55 ROTATE 1 355 >5 @5 -"},
+      {0, 360, 10, "T55 tgt take B45 pos T5 take tgt B355 pos T365 take B350 pos",
+       ">55 ROTATE 1 45 @55 ROTATE 1 355 >5 @5 - @360"},
       {0, 360, -10, "B5 pos T0 take T355 take", "@355 ROTATE 1 10 ROTATE 1 5"},
       {0, 450, 10, "B420 pos T80 take B10 T80 take", "@430 ROTATE 1 430 ROTATE 1 70"},
       {-180, 180, 90, "B135 pos T0 take", "@-135 ROTATE 1 -90"},
