@@ -201,6 +201,8 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
       {"--name", "1:Yagi", "--name", "1:Quad", "-r", "1:/dev/a:yaesu:1000"},  // named twice
       {"--name", "1:a@b", "-r", "1:/dev/a:yaesu:1000"},            // '@' in a heading datagram
       {"--name", "1: ", "-r", "1:/dev/a:yaesu:1000"},              // blank
+      {"--name", "1:a\tb", "-r", "1:/dev/a:yaesu:1000"},           // a control character
+      {"--name", "1", "-r", "1:/dev/a:yaesu:1000"},                // no name
       {"--name", "1:Tri Band", "--name", "2:tri  band", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"},
       {"--offset", "1:10.5", "-r", "1:/dev/a:yaesu:1000"},         // whole degrees
       {"--offset", "1:360", "-r", "1:/dev/a:yaesu:1000"},
@@ -212,6 +214,7 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
       {"--n1mm-to", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},  // no --n1mm
       {"--n1mm-allow", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
       {"--n1mm", "12040", "--n1mm-to", "host:0", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm", "12040", "--n1mm-to", "[]", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
   };
   for (const auto& args : wrong) {
     StationOptions options;
