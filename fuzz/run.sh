@@ -11,7 +11,10 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_framing fuzz_command fuzz_split fuzz_replies)
+if [ "${#targets[@]}" -eq 0 ]; then
+  # Every target: each has its kept corpus in fuzz/corpus/<target>.
+  for dir in fuzz/corpus/*/; do targets+=("$(basename "$dir")"); done
+fi
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

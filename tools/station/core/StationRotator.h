@@ -1,8 +1,8 @@
 // One rotator as the rotctld side sees it: its configuration, whether its
 // device is there, the bearing it is known to have, and the one command
-// (turn or stop) waiting to go to the daemon. Bearings here are in the
-// rotator's range, as clients send them; its BoxScale turns them into the
-// box's own numbers on the way to the daemon and back.
+// (turn or stop) waiting to go to the daemon. The bearings it keeps are in
+// the rotator's range (see the offset below); its BoxScale turns them into
+// the box's own numbers on the way to the daemon and back.
 //
 // Commands are coalesced: a new one replaces the one still waiting, so at
 // most one per rotator is ever pending, whatever the clients send. Each
@@ -66,7 +66,11 @@ class StationRotator {
   // holds a turn away (30 and 390 on 0..450): of those the one nearest the
   // current bearing. A target outside is moved by whole turns into the
   // range, the nearest to the current bearing where several fit.
+  // Azimuths and bearings here and below are true ones (see the offset).
   bool Bearing(double azimuth, int& bearing) const;
+  // How many degrees the box turns from where it is to `bearing` (from
+  // Bearing()); -1 while where it is is unknown.
+  int Travel(int bearing) const;
   // Queues a turn to a bearing from Bearing() or a stop; returns the ticket,
   // or 0 when the turn needs no command: it is the last one sent, with no
   // stop or configuration since, and the antenna is within a degree of it
@@ -124,6 +128,22 @@ class StationRotator {
   // that it moved after a turn.
   Clock::duration ReportPeriod() const;
   Clock::duration ResponseWait() const;
+  // Bearing() in the box's own bearings.
+  bool RangeBearing(double azimuth, int& bearing) const;
+
+  // --- Calibration: true bearings outside, the box's inside -------------
+  // The box reads 0 where the antenna points at setup.offset degrees true.
+  // Every bearing this class takes or gives is true; the range and the
+  // members below are the box's (and `scale` turns those into the numbers
+  // the daemon sends and reads). Without an offset the two are one.
+  //
+  // A box bearing as a true one: plus the offset, moved by whole turns into
+  // the range when it falls outside it (a 0..360 box whose 0 is at 10 true
+  // reads 355 as 5).
+  int TrueBearing(int box) const;
+  // A true bearing (from Bearing()) as the box's: of the box bearings it can
+  // be, the one RangeBearing() picks.
+  int BoxBearing(int bearing) const;
 
   const RotatorSetup setup;
   const BoxScale scale;
