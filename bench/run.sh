@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The ZEVA Rotator benchmark in one command:
-#   bench/run.sh [--scale X] [--only push,command,side,release,footprint]
+#   bench/run.sh [--scale X] [--only push,command,side,release,footprint,logger]
 # Installs what is missing (as root; otherwise says what to install),
-# builds the daemon (Release) and the benchmark driver, runs every
-# measurement on loopback and pseudo-terminals (a few minutes), and writes
-# bench/results/results.md and bench/results/latency.png. Extra arguments go
-# to zeva-bench (see bench/README.md).
+# builds the daemon and the station server (Release) and the benchmark
+# driver, runs every measurement on loopback and pseudo-terminals (a few
+# minutes), and writes bench/results/results.md and latency.png (the
+# daemon's parts) and bench/results/logger.md (the logger's path through
+# the station). Extra arguments go to zeva-bench (see bench/README.md).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,10 +36,10 @@ if ((${#missing[@]})); then
   fi
 fi
 
-echo "run.sh: building the daemon (Release) in $daemon_build"
+echo "run.sh: building the daemon and the station (Release) in $daemon_build"
 cmake -S "$root" -B "$daemon_build" -DCMAKE_BUILD_TYPE=Release \
   -DZEVA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$daemon_build" -j2 --target zeva-rotator >/dev/null
+cmake --build "$daemon_build" -j2 --target zeva-rotator zeva-station >/dev/null
 echo "run.sh: building the benchmark driver in $driver_build"
 cmake -S "$here" -B "$driver_build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$driver_build" -j2 --target zeva-bench >/dev/null
@@ -47,7 +48,11 @@ mkdir -p "$results" "$data"
 rm -f "$data"/*.dat "$data"/*.log
 "$driver_build/zeva-bench" \
   --daemon "$daemon_build/app/zeva-rotator" \
+  --station "$daemon_build/tools/station/zeva-station" \
   --rotctld "$(command -v rotctld)" \
   --results "$results" --data "$data" "$@"
-gnuplot -e "data='$data'; out='$results/latency.png'" "$here/latency.gp"
-echo "run.sh: wrote $results/results.md and $results/latency.png"
+# The plot is of the daemon's latency samples, when this run made some.
+if ls "$data"/*.dat >/dev/null 2>&1; then
+  gnuplot -e "data='$data'; out='$results/latency.png'" "$here/latency.gp"
+  echo "run.sh: wrote $results/latency.png"
+fi

@@ -10,13 +10,17 @@ namespace station_test {
 
 using namespace testing_support;
 
-int FreePortPair() {
+int FreePortPair() { return FreePorts(2); }
+
+int FreePorts(int count) {
   std::random_device seed;
   std::mt19937 random(seed());
-  std::uniform_int_distribution<int> pick(20000, 29990);
+  std::uniform_int_distribution<int> pick(20000, 29900);
   for (int attempt = 0; attempt < 200; ++attempt) {
     int port = pick(random);
-    if (PortIsFree(port) && PortIsFree(port + 2)) return port;
+    bool free = true;
+    for (int i = 0; i < count && free; ++i) free = PortIsFree(port + 2 * i);
+    if (free) return port;
   }
   return 0;
 }

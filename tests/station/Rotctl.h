@@ -18,6 +18,8 @@ std::string Ask(testing_support::TcpClient& client, const std::string& command, 
 // A loopback TCP port that nothing listens on now, with `port + 2` free too
 // (the station gives a second rotator the port two above the first).
 int FreePortPair();
+// The same for `count` ports two apart.
+int FreePorts(int count);
 
 // Runs Debian's rotctl -m 2 against 127.0.0.1:port with `command`: "status:
 // output", without the trace of dump_state lines it adds to an error.

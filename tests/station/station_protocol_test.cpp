@@ -1,13 +1,16 @@
-// The station's rotctld command language, its rotators' rules (range,
-// coalescing, repeats, DCU-1) and its command line, without process or socket.
+// The station's rotctld command language, its rotators' rules (range and box
+// numbers, coalescing, repeats, not responding, DCU-1) and its command line,
+// without process or socket.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/BoxScale.h"
 #include "core/StationOptions.h"
 #include "core/StationRotator.h"
 #include "core/DaemonLink.h"
@@ -45,20 +48,23 @@ TEST(RotctlParserTest, LinesBecomeRequests) {
 
 // --- Commands to one rotator -----------------------------------------------
 
-// Runs "T<azimuth>" (a turn; "x" when out of range), "B<bearing>" (a
-// bearing reported), "S" (a stop), "take" (the next batch: what goes to the
-// daemon, "-" for nothing), "?" (each set and stop so far: "y" handed over,
-// "n" waiting, "0" answered without a command) and "pos" (the position: "@n"
-// or "@-") on a fresh rotator of the model and azimuth range; returns what
-// they gave, blank-separated.
-std::string Commands(int model, const std::string& script, int minAz = 0, int maxAz = 360) {
+// Runs "T<azimuth>" (a turn; "x" when out of range), "B<number>" (a bearing
+// reported, as the box's number), "S" (a stop), "take" (the next batch: what
+// goes to the daemon, "-" for nothing), "?" (each set and stop so far: "y"
+// handed over, "n" waiting, "0" answered without a command), "late" (a
+// minute passes), "pos" (the position: "@n", "@-", "@!" while not
+// responding) and "tgt" (the target: ">n" or ">-") on a fresh rotator of the
+// model, azimuth range and offset; returns what they gave, blank-separated.
+std::string Commands(int model, const std::string& script, int minAz = 0, int maxAz = 360, int offset = 0) {
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
   RotatorSetup setup;
   setup.id = 1;
   setup.device = "/dev/null";
   setup.model = model;
+  setup.pollMs = 1000;
   setup.minAz = minAz;
   setup.maxAz = maxAz;
+  setup.offset = offset;
   StationRotator rotator(setup, link);
   std::istringstream ops(script);
   std::string op, out, line;
@@ -76,42 +82,117 @@ std::string Commands(int model, const std::string& script, int minAz = 0, int ma
       for (uint64_t ticket : tickets) out += !ticket ? '0' : rotator.Done(ticket) ? 'y' : 'n';
     }
     if (op == "take") out += " " + (rotator.TakeCommand(line) ? line : "-");
-    if (op == "pos") out += rotator.Position(bearing) ? " @" + std::to_string(bearing) : " @-";
+    if (op == "late") rotator.OnTimer(StationRotator::Clock::now() + std::chrono::minutes(1));
+    if (op == "pos") {
+      out += rotator.Unresponsive() ? " @!" : rotator.Position(bearing) ? " @" + std::to_string(bearing) : " @-";
+    }
+    if (op == "tgt") out += rotator.Target(bearing) ? " >" + std::to_string(bearing) : " >-";
   }
   return out.empty() ? out : out.substr(1);
 }
 
-TEST(StationRotatorTest, CommandsAreCoalescedAndRepeatedTargetsNotSent) {
+TEST(StationRotatorTest, CommandsAreCoalescedAndRepeatsSentWhereTheAntennaIsNot) {
   const std::pair<std::string, std::string> yaesu[] = {
-      {"T10 T20 T30 take take", "ROTATE 1 30 -"},           // the latest wins
-      {"T10 T20 ? take ? T20 S ?", "nn ROTATE 1 20 yy yy0n"},  // answered once handed over
-      {"T10 take T10.4 take T9.6 take", "ROTATE 1 10 - -"},  // a tracker's repeats
-      {"T10 take T10.6 take", "ROTATE 1 10 ROTATE 1 11"},
+      {"T10 T20 T30 take take", "ROTATE 1 30 -"},               // the latest wins
+      {"B20 T10 T20 ? take ? T20 S ?", "nn ROTATE 1 20 yy yy0n"},  // answered once handed over
       {"T10 take S take T10 take", "ROTATE 1 10 STOP 1 ROTATE 1 10"},
-      {"T0.2 take T359.8 take T359.6 take", "ROTATE 1 0 ROTATE 1 360 -"},
       {"T10 S take T20 take pos", "STOP 1 ROTATE 1 20 @-"},  // no bearing reported
-      {"T-90 take T-0.7 take T360.4 take T725 take", "ROTATE 1 270 ROTATE 1 0 ROTATE 1 360 ROTATE 1 5"},
+      // A tracker's repeats: dropped while the antenna is there or on its
+      // way; sent when nothing says where it is, after a hand turn, and to
+      // a box that has not shown it took the last one.
+      {"B10 T10 take T10.4 take B9 T9.6 take", "ROTATE 1 10 - -"},
+      {"T10 take T10 take", "ROTATE 1 10 ROTATE 1 10"},
+      {"B0 T90 take B40 T90 take", "ROTATE 1 90 -"},
+      {"B0 T90 take B90 B200 T90 take", "ROTATE 1 90 ROTATE 1 90"},
+      {"B0 T90 take late T90 take", "ROTATE 1 90 ROTATE 1 90"},
+      // Not responding: a turn of more than a few degrees and no report.
+      {"B0 T90 take late pos B5 pos", "ROTATE 1 90 @! @5"},
+      {"T90 take late pos", "ROTATE 1 90 @!"},
+      {"B0 T4 take late pos", "ROTATE 1 4 @0"},
+      {"B0 T90 take S take late pos", "ROTATE 1 90 STOP 1 @0"},
   };
   for (const auto& c : yaesu) EXPECT_EQ(Commands(4, c.first), c.second) << c.first;
-  // Other ranges: the nearest end within a degree, whole turns, and for an
-  // overlap the bearing nearest the rotator's.
+  // A DCU-1 never reports: its position is the last bearing it was sent,
+  // and its repeats go out.
+  EXPECT_EQ(Commands(1, "pos T0 pos take pos late T0 take S take pos"), "@- @- ROTATE 1 0 @0 ROTATE 1 0 STOP 1 @-");
+}
+
+TEST(StationRotatorTest, TargetsInTheRangeGoAsTheyAreThroughTheBoxsNumbers) {
   struct Ranged {
-    int minAz, maxAz;
+    int model, minAz, maxAz;
     const char* script;
-    const char* sent;
+    const char* sent;  // ROTATE lines carry the box's numbers
   };
   const Ranged ranged[] = {
-      {0, 359, "T359.7 take T360.4 take T-1.6 take", "ROTATE 1 359 ROTATE 1 0 ROTATE 1 358"},
-      {-180, 180, "T270 take T180 take T-180.4 take T190 take", "ROTATE 1 -90 ROTATE 1 180 ROTATE 1 -180 ROTATE 1 -170"},
-      {0, 450, "T30 take B420 T30 take T360 take B10 T360 take", "ROTATE 1 30 ROTATE 1 390 ROTATE 1 360 ROTATE 1 0"},
-      {0, 450, "B440 T-90 take T100 take T460 take", "ROTATE 1 270 ROTATE 1 100 -"},
-      {90, 270, "T0 T300 T-100 take T-89.5 take", "x x ROTATE 1 260 ROTATE 1 270"},
+      // Whole turns and the nearest end within a degree.
+      {4, 0, 360, "T-90 take T-0.7 take T360.4 take T725 take", "ROTATE 1 270 ROTATE 1 0 ROTATE 1 360 ROTATE 1 5"},
+      {4, 0, 359, "T359.7 take T360.4 take T-1.6 take", "ROTATE 1 359 ROTATE 1 0 ROTATE 1 358"},
+      {4, 90, 270, "T0 T300 T-100 take T-89.5 take", "x x ROTATE 1 260 ROTATE 1 270"},
+      // A target an overlap holds two ways: the nearer; on 0..360 as it is.
+      {4, 0, 360, "B350 T0.2 take B10 T359.8 take", "ROTATE 1 0 ROTATE 1 360"},
+      {4, 0, 450, "T30 take B420 T30 take T360 take B10 T360 take", "ROTATE 1 30 ROTATE 1 390 ROTATE 1 360 ROTATE 1 0"},
+      {4, 0, 450, "B440 T-90 take T100 take B100 T460 take", "ROTATE 1 270 ROTATE 1 100 -"},
+      // The client's own overlap: out to 380 and back west across north.
+      {4, 0, 450, "B180 T380 take B380 T370 take B370 T360 take B360 T350 take", "ROTATE 1 380 ROTATE 1 370 ROTATE 1 360 ROTATE 1 350"},
+      // The south stop: the box's numbers out, the range's back.
+      {4, -180, 180, "T270 take T-180.4 take T190 take", "ROTATE 1 270 ROTATE 1 180 ROTATE 1 190"},
+      {4, -180, 180, "T-90 take B270 pos T-180 take B180 pos T180 take pos", "ROTATE 1 270 @-90 ROTATE 1 180 @-180 ROTATE 1 180 @-180"},
+      {2, -180, 180, "T-90 take B270 pos", "ROTATE 1 270 @-90"},
+      {2, 0, 360, "T0 take B359 T0 take", "ROTATE 1 0 -"},  // within a degree across north
+      {5, 0, 450, "T400 take", "ROTATE 1 400"},               // a SPID's span
+      {5, -180, 180, "T-90 take B270 pos", "ROTATE 1 -90 @-90"},
+      {12, -180, 180, "T-10.6 take B349 pos", "ROTATE 1 349 @-11"},
   };
   for (const Ranged& c : ranged) {
-    EXPECT_EQ(Commands(4, c.script, c.minAz, c.maxAz), c.sent) << c.minAz << ".." << c.maxAz << " " << c.script;
+    EXPECT_EQ(Commands(c.model, c.script, c.minAz, c.maxAz), c.sent)
+        << c.model << " " << c.minAz << ".." << c.maxAz << " " << c.script;
   }
-  // A DCU-1 never reports: its position is the last bearing it was sent.
-  EXPECT_EQ(Commands(1, "pos T90 pos take pos S take pos"), "@- @- ROTATE 1 90 @90 STOP 1 @-");
+  // A calibration offset: true bearings in and out, the box's own to the
+  // daemon, its range unchanged.
+  const struct {
+    int minAz, maxAz, offset;
+    const char* script;
+    const char* seen;
+  } calibrated[] = {
+      {0, 360, 10, "T55 tgt take B45 pos T5 take tgt B355 pos T365 take B350 pos",
+       ">55 ROTATE 1 45 @55 ROTATE 1 355 >5 @5 - @360"},
+      {0, 360, -10, "B5 pos T0 take T355 take", "@355 ROTATE 1 10 ROTATE 1 5"},
+      {0, 450, 10, "B420 pos T80 take B10 T80 take", "@430 ROTATE 1 430 ROTATE 1 70"},
+      {-180, 180, 90, "B135 pos T0 take", "@-135 ROTATE 1 270"},
+  };
+  for (const auto& c : calibrated) {
+    EXPECT_EQ(Commands(4, c.script, c.minAz, c.maxAz, c.offset), c.seen) << c.offset << " " << c.script;
+  }
+}
+
+TEST(BoxScaleTest, AReportMeansTheBearingOfTheLastTurnOrNearestBefore) {
+  constexpr int kNone = -9999;
+  struct Case {
+    int model, minAz, maxAz, number;
+    int from, to, previous;  // the last turn and the position before, kNone: unknown
+    int bearing;
+  };
+  const Case cases[] = {
+      {4, -180, 450, 270, kNone, kNone, kNone, 270},  // the box's own number
+      {4, -180, 450, 270, 10, -90, 10, -90},          // the target's form
+      {4, 0, 450, 30, kNone, kNone, 400, 30},         // a GS-232's 390 is another place
+      {5, 0, 450, 30, 0, 400, 20, 30},                // a SPID says only the direction
+      {5, 0, 450, 30, 0, 400, 380, 390},
+      {5, -180, 180, 180, 170, -180, 170, -180},
+      {2, 0, 360, 0, 300, 360, 350, 360},
+      {4, 90, 270, 300, kNone, kNone, kNone, 300},  // past an end: the nearer one
+      {4, 90, 270, 50, kNone, kNone, kNone, 50},
+  };
+  for (const Case& c : cases) {
+    BoxScale::Context context;
+    context.turned = c.to != kNone;
+    context.from = c.from;
+    context.to = c.to;
+    context.known = c.previous != kNone;
+    context.previous = c.previous;
+    EXPECT_EQ(BoxScale(c.model, c.minAz, c.maxAz).ToBearing(c.number, context), c.bearing)
+        << c.model << " " << c.minAz << ".." << c.maxAz << " " << c.number;
+  }
 }
 
 // --- Command line ------------------------------------------------------------
@@ -148,6 +229,23 @@ TEST(StationOptionsTest, RotatorsGetPortsTwoApartAndTheirAzimuthRanges) {
   }
 }
 
+TEST(StationOptionsTest, NamesOffsetsAndTheLoggerFront) {
+  StationOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseArgs({"--name", "2:Tri Band", "--offset=1:-12", "--n1mm", "0.0.0.0:12040", "--n1mm-allow",
+                         "192.168.1.0/24", "--n1mm-to", "192.168.1.5", "--n1mm-to", "[::1]:14000", "-r",
+                         "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:spid:500", "--offset", "2:180"}, options, error))
+      << error;
+  EXPECT_EQ(options.rotators[0].name + "|" + std::to_string(options.rotators[0].offset) + "|" +
+                options.rotators[1].name + "|" + std::to_string(options.rotators[1].offset),
+            "|-12|Tri Band|180");
+  const LoggerSetup& logger = options.logger;
+  EXPECT_EQ(logger.address + ":" + std::to_string(logger.port) + " " + logger.allowed.at(0) + " " +
+                logger.headingsTo.at(0).host + ":" + std::to_string(logger.headingsTo[0].port) + " " +
+                logger.headingsTo.at(1).host + ":" + std::to_string(logger.headingsTo[1].port),
+            "0.0.0.0:12040 192.168.1.0/24 192.168.1.5:13010 ::1:14000");
+}
+
 TEST(StationOptionsTest, MistakesAreUsageErrors) {
   const std::vector<std::vector<std::string>> wrong = {
       {},                                                       // no rotator
@@ -162,6 +260,24 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
       {"--http", "80a", "-r", "1:/dev/a:yaesu:1000"},             // port
       {"--preset", "EU:45", "-r", "1:/dev/a:yaesu:1000"},         // a preset, no page
       {"--http", "8080", "--preset", "EU", "-r", "1:/dev/a:yaesu:1000"},  // no azimuth
+      {"--name", "3:Yagi", "-r", "1:/dev/a:yaesu:1000"},           // no such rotator
+      {"--name", "1:Yagi", "--name", "1:Quad", "-r", "1:/dev/a:yaesu:1000"},  // named twice
+      {"--name", "1:a@b", "-r", "1:/dev/a:yaesu:1000"},            // '@' in a heading datagram
+      {"--name", "1: ", "-r", "1:/dev/a:yaesu:1000"},              // blank
+      {"--name", "1:a\tb", "-r", "1:/dev/a:yaesu:1000"},           // a control character
+      {"--name", "1", "-r", "1:/dev/a:yaesu:1000"},                // no name
+      {"--name", "1:Tri Band", "--name", "2:tri  band", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"},
+      {"--offset", "1:10.5", "-r", "1:/dev/a:yaesu:1000"},         // whole degrees
+      {"--offset", "1:360", "-r", "1:/dev/a:yaesu:1000"},
+      {"--offset", "1:5", "--offset", "1:6", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm", "12040", "-r", "1:/dev/a:yaesu:1000"},             // no rotator named
+      {"--n1mm", "0.0.0.0:12040", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},  // off loopback, no allow list
+      {"--n1mm", "12040", "--n1mm-allow", "10.0.0.0/40", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm", "x", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm-to", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},  // no --n1mm
+      {"--n1mm-allow", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm", "12040", "--n1mm-to", "host:0", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm", "12040", "--n1mm-to", "[]", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
   };
   for (const auto& args : wrong) {
     StationOptions options;

@@ -91,7 +91,7 @@ const card = (page, id) => page.evaluate((id) => {
 }, id);
 
 function startStation(httpAddress, ports, extra = []) {
-  return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", ...extra,
+  return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", "--name", "2:Tri Band", ...extra,
     "--rotator", `1:${dir}/box1:yaesu:100:${ports[0]}`, "--rotator", `2:${dir}/box2:spid:100:${ports[1]}`]);
 }
 
@@ -118,6 +118,8 @@ async function main() {
     await page.goto(`http://127.0.0.1:${httpPort}/`);
     await until("both cards with their bearings", async () =>
       (await card(page, 1))?.bearing === "0°" && (await card(page, 2))?.bearing === "200°");
+    assert.deepEqual(await page.$$eval(".card .name", (names) => names.map((n) => n.textContent)),
+      ["Rotator 1", "Tri Band"]);
 
     // Both cards follow the antennas: a typed bearing, a preset.
     await page.type('.card[data-id="1"] input', "120");
@@ -163,6 +165,14 @@ async function main() {
     process.kill(box2.pid, "SIGUSR1");
     await until("rotator 2 back", async () => (await card(page, 2)).state === "still", 20000);
     assert(!(await controls(2)).some(Boolean), "its controls are back");
+    // A box switched off behind its line: not responding once a turn shows
+    // no movement, until the next turn after it is back on moves it.
+    process.kill(box2.pid, "SIGUSR2");
+    await post(httpPort, "/api/turn", "rotator=2&bearing=120");
+    await until("rotator 2 not responding", async () => (await card(page, 2)).state === "not responding");
+    process.kill(box2.pid, "SIGUSR2");
+    await post(httpPort, "/api/turn", "rotator=2&bearing=120");
+    await until("rotator 2 responding", async () => (await card(page, 2)).state !== "not responding");
 
     // Malformed and oversized requests get a 4xx; rotctld clients and the
     // page go on.

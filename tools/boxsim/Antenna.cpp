@@ -20,13 +20,15 @@ std::string Degrees(double value) {
 
 }  // namespace
 
-Antenna::Antenna(double degreesPerSecond, int startAzimuth, int startElevation) : speed(degreesPerSecond) {
-  azimuth.position = azimuth.target = Clamp(startAzimuth, 0, 359);
+Antenna::Antenna(double degreesPerSecond, int startAzimuth, int startElevation, int minAzimuth,
+                 int maxAzimuth)
+    : speed(degreesPerSecond), minAzimuth(minAzimuth), maxAzimuth(maxAzimuth) {
+  azimuth.position = azimuth.target = Clamp(startAzimuth, minAzimuth, maxAzimuth);
   elevation.position = elevation.target = Clamp(startElevation, 0, 180);
 }
 
 void Antenna::GoToAzimuth(int bearing) {
-  int target = Clamp(bearing, 0, 359);
+  int target = Clamp(bearing, minAzimuth, maxAzimuth);
   if (target != bearing) BoxLog::Trace("azimuth " + std::to_string(bearing) + " is out of range, using " + std::to_string(target));
   azimuth.target = target;
   azimuth.moving = azimuth.position != target;

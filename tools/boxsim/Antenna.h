@@ -1,13 +1,16 @@
 // The emulated antenna: an azimuth axis and an elevation axis that turn
 // toward their targets at a fixed speed in degrees per second, like a real
-// rotator with its end stop at north. Targets outside the mechanical range
-// are clamped (azimuth 0..359, elevation 0..180); the azimuth never crosses
-// the end stop, so 350 -> 10 turns the long way round through 180.
+// rotator. The azimuth runs between two end stops, in the box's own numbers
+// (0..359 by default, its stop at north; 0..450 for an overlap rotator); it
+// turns straight from number to number and never across a stop, so on
+// 0..359 350 -> 10 turns the long way round through 180. Targets outside the
+// mechanical range are clamped (elevation 0..180).
 #pragma once
 
 class Antenna {
  public:
-  Antenna(double degreesPerSecond, int startAzimuth, int startElevation);
+  Antenna(double degreesPerSecond, int startAzimuth, int startElevation, int minAzimuth = 0,
+          int maxAzimuth = 359);
 
   // Starts turning toward a new target (clamped into the range).
   void GoToAzimuth(int bearing);
@@ -36,6 +39,7 @@ class Antenna {
   static bool Step(Axis& axis, double degrees);
 
   double speed;
+  int minAzimuth, maxAzimuth;
   Axis azimuth;
   Axis elevation;
 };

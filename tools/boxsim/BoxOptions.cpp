@@ -24,6 +24,15 @@ bool ToInt(const char* text, int& value) {
   return true;
 }
 
+// "MIN..MAX" with MIN below MAX, each within two turns either way.
+bool ToRange(const char* text, int& low, int& high) {
+  const char* dots = strstr(text, "..");
+  if (dots == nullptr) return false;
+  std::string first(text, static_cast<size_t>(dots - text));
+  return ToInt(first.c_str(), low) && ToInt(dots + 2, high) && low < high && low >= -720 &&
+         high <= 720;
+}
+
 int Usage(const char* message, const char* argument) {
   fprintf(stderr, "zeva-boxsim: %s%s%s\nTry 'zeva-boxsim --help'.\n", message, argument ? ": " : "",
           argument ? argument : "");
@@ -50,6 +59,8 @@ void BoxOptions::PrintHelp() {
   printf(
       "  -s, --speed DEG       turning speed in degrees per second (default 6)\n"
       "      --start DEG       initial azimuth (default 0)\n"
+      "      --range MIN..MAX  the azimuth's end stops in the box's own numbers\n"
+      "                        (default 0..359; 0..450 for an overlap rotator)\n"
       "      --start-el DEG    initial elevation (default 0; Yaesu only)\n"
       "      --path-file FILE  also write the device path and a newline to FILE\n"
       "      --link PATH       keep a symbolic link at PATH to the current device\n"
@@ -68,14 +79,17 @@ void BoxOptions::PrintHelp() {
       "  SIGUSR1               unplug (close the device, remove the --link) or,\n"
       "                        when unplugged, plug back in (a new device, the\n"
       "                        --link pointed at it); the antenna keeps its place\n"
+      "  SIGUSR2               switch the controller off (the device stays: bytes\n"
+      "                        are taken and ignored, nothing is answered, the\n"
+      "                        antenna stops) or back on\n"
       "\n"
       "  -V, --version         print the version\n"
       "  -h, --help            this text\n"
       "\n"
       "Motion: the antenna turns at the set speed straight toward its target and\n"
-      "never across north (an end stop at 0/360), so 350 -> 10 goes round\n"
-      "through 180. Targets outside 0..359 are clamped (elevation 0..180). A\n"
-      "stop command halts it where it is.\n"
+      "never across an end stop (by default at north: 0..359), so 350 -> 10 goes\n"
+      "round through 180. Targets outside the --range are clamped (elevation\n"
+      "0..180). A stop command halts it where it is.\n"
       "\n"
       "Replies, per model (CR = 0x0D, LF = 0x0A, STX = 0x02; nnn = azimuth as\n"
       "three digits; s = speed in whole degrees per second):\n"
@@ -106,12 +120,13 @@ void BoxOptions::PrintHelp() {
 
 int BoxOptions::Parse(int argc, char** argv) {
   enum {
-    kStart = 256, kStartEl, kPathFile, kLink, kGarbage, kSeed, kSilent, kSlow, kSplit, kVanishAfter
+    kStart = 256, kStartEl, kRange, kPathFile, kLink, kGarbage, kSeed, kSilent, kSlow, kSplit, kVanishAfter
   };
   static const struct option kOptions[] = {
       {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, 'V'},
       {"model", required_argument, nullptr, 'm'},   {"speed", required_argument, nullptr, 's'},
       {"start", required_argument, nullptr, kStart}, {"start-el", required_argument, nullptr, kStartEl},
+      {"range", required_argument, nullptr, kRange},
       {"path-file", required_argument, nullptr, kPathFile}, {"link", required_argument, nullptr, kLink},
       {"log", no_argument, nullptr, 'v'},           {"verbose", no_argument, nullptr, 'v'},
       {"garbage", required_argument, nullptr, kGarbage}, {"seed", required_argument, nullptr, kSeed},
@@ -144,6 +159,9 @@ int BoxOptions::Parse(int argc, char** argv) {
         break;
       case kStart:
         if (!ToInt(arg, start)) return Usage("--start needs a bearing", arg);
+        break;
+      case kRange:
+        if (!ToRange(arg, minAzimuth, maxAzimuth)) return Usage("--range needs MIN..MAX, MIN below MAX", arg);
         break;
       case kStartEl:
         if (!ToInt(arg, startElevation)) return Usage("--start-el needs an elevation", arg);

@@ -9,6 +9,8 @@ struct BoxOptions {
   double speed = 6.0;         // degrees per second
   int start = 0;              // initial azimuth
   int startElevation = 0;     // initial elevation
+  int minAzimuth = 0;         // --range: the azimuth's end stops, in the box's numbers
+  int maxAzimuth = 359;
   std::string pathFile;       // also write the device path here
   std::string linkPath;       // keep a symlink here to the current device
   bool verbose = false;       // trace traffic on standard error

@@ -15,6 +15,7 @@
 
 volatile sig_atomic_t BoxSimulator::stopRequested = 0;
 volatile sig_atomic_t BoxSimulator::replugRequested = 0;
+volatile sig_atomic_t BoxSimulator::powerSwitchRequested = 0;
 
 BoxSimulator::BoxSimulator(const BoxOptions& options, int baudRate, PtyDevice& pty,
                            BoxModel& model, Antenna& antenna)
@@ -60,6 +61,20 @@ void BoxSimulator::Replug() {
   BoxLog::Always("plugged in: " + pty.SlavePath());
 }
 
+void BoxSimulator::SwitchPower() {
+  powerSwitchRequested = 0;
+  poweredOff = !poweredOff;
+  if (poweredOff) {
+    // The motor stops with its controller; what was on its way is lost.
+    antenna.Stop();
+    pending.clear();
+    BoxLog::Always("switched off at azimuth " + std::to_string(antenna.Azimuth()) +
+                   " (the line stays)");
+  } else {
+    BoxLog::Always("switched on at azimuth " + std::to_string(antenna.Azimuth()));
+  }
+}
+
 double BoxSimulator::Now() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -77,6 +92,7 @@ int BoxSimulator::Run() {
       return 0;
     }
     if (replugRequested) Replug();
+    if (powerSwitchRequested) SwitchPower();
 
     int timeout = kTickMs;
     short events = POLLIN;
@@ -110,7 +126,7 @@ int BoxSimulator::Run() {
     antenna.Advance(now - lastTick);
     lastTick = now;
     std::vector<std::string> replies;
-    model.Tick(now, replies);
+    if (!poweredOff) model.Tick(now, replies);
     Queue(replies);
     WriteOutput(now);
   }
@@ -126,7 +142,9 @@ void BoxSimulator::ReadInput() {
     // EAGAIN, or EIO while no one has the line open: nothing to do.
     return;
   }
-  BoxLog::Trace("rx \"" + BoxLog::Escape(std::string(buffer, static_cast<size_t>(count))) + "\"");
+  BoxLog::Trace(std::string(poweredOff ? "switched off, ignored" : "rx") + " \"" +
+                BoxLog::Escape(std::string(buffer, static_cast<size_t>(count))) + "\"");
+  if (poweredOff) return;
   for (ssize_t i = 0; i < count; ++i) {
     std::vector<std::string> replies;
     model.Receive(buffer[i], replies);

@@ -1,9 +1,10 @@
 // The emulator's main loop: waits on the pseudo-terminal's master side with
 // a short tick, feeds received bytes to the box model, moves the antenna,
 // and writes the replies out, injecting the faults chosen on the command
-// line (garbage bytes, silence, byte-by-byte or slow output, vanishing), and
+// line (garbage bytes, silence, byte-by-byte or slow output, vanishing),
 // unplugs or plugs the box back in on request (SIGUSR1), keeping --link
-// pointed at the current device.
+// pointed at the current device, and switches the controller off or back on
+// (SIGUSR2) behind a line that stays.
 #pragma once
 
 #include <csignal>
@@ -29,6 +30,8 @@ class BoxSimulator {
   static void RequestStop() { stopRequested = 1; }
   // Async-signal-safe: asks Run() to unplug the box, or to plug it back in.
   static void RequestReplug() { replugRequested = 1; }
+  // Async-signal-safe: asks Run() to switch the controller off, or back on.
+  static void RequestPowerSwitch() { powerSwitchRequested = 1; }
 
   // Points the symbolic link `link` at `target`, replacing it atomically.
   static bool PublishLink(const std::string& link, const std::string& target, std::string& error);
@@ -38,6 +41,7 @@ class BoxSimulator {
   static constexpr size_t kMaxPending = 64 * 1024;
 
   void Replug();
+  void SwitchPower();
   void ReadInput();
   void Queue(const std::vector<std::string>& replies);
   void WriteOutput(double now);
@@ -45,6 +49,7 @@ class BoxSimulator {
 
   static volatile sig_atomic_t stopRequested;
   static volatile sig_atomic_t replugRequested;
+  static volatile sig_atomic_t powerSwitchRequested;
 
   const BoxOptions& options;
   const int baudRate;
@@ -54,4 +59,5 @@ class BoxSimulator {
   std::mt19937 random;
   std::string pending;     // reply bytes not yet written
   double nextByteAt = 0;   // --slow: when the next byte may go
+  bool poweredOff = false; // SIGUSR2: the controller is off, its line still there
 };

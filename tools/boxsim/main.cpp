@@ -18,6 +18,7 @@ namespace {
 
 void OnStopSignal(int) { BoxSimulator::RequestStop(); }
 void OnReplugSignal(int) { BoxSimulator::RequestReplug(); }
+void OnPowerSignal(int) { BoxSimulator::RequestPowerSwitch(); }
 
 void InstallSignals() {
   struct sigaction action;
@@ -29,6 +30,8 @@ void InstallSignals() {
   sigaction(SIGHUP, &action, nullptr);
   action.sa_handler = OnReplugSignal;
   sigaction(SIGUSR1, &action, nullptr);
+  action.sa_handler = OnPowerSignal;
+  sigaction(SIGUSR2, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
 
@@ -42,7 +45,8 @@ int main(int argc, char** argv) {
   InstallSignals();
 
   const BoxModel::Info* info = BoxModel::Find(std::to_string(options.model));
-  Antenna antenna(options.speed, options.start, options.startElevation);
+  Antenna antenna(options.speed, options.start, options.startElevation, options.minAzimuth,
+                  options.maxAzimuth);
   std::unique_ptr<BoxModel> model = BoxModel::Create(options.model, antenna);
   if (info == nullptr || !model) {
     fprintf(stderr, "zeva-boxsim: model %d is not emulated\n", options.model);

@@ -20,8 +20,8 @@ class RotctlReply {
   // Hamlib's result codes, as rotctld reports them after "RPRT".
   static constexpr int kOk = 0;
   static constexpr int kInvalidParameter = -1;  // RIG_EINVAL: a bad or missing argument
-  // RIG_ETIMEOUT: no position reported in time, or the daemon did not take
-  // a command in time.
+  // RIG_ETIMEOUT: no position reported in time, the daemon did not take a
+  // command in time, or the box is not responding to turns.
   static constexpr int kTimedOut = -5;
   // RIG_EIO, what rotctld answers when its box cannot be reached: the
   // device is gone or the daemon is out of reach.

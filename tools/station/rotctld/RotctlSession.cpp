@@ -14,7 +14,10 @@
 
 namespace {
 
-// Answers come within Gpredict's wait for one (1 s), as RPRT -5 if need be.
+// A get_pos before the first report after a configuration waits this long
+// for one, then is answered RPRT -5 (rotctld gives up on a box that does not
+// answer after about 1.8 s). Gpredict's client sets no time limit: it
+// blocks in one receive per command, so a late answer only holds it up.
 constexpr int kPositionWaitMs = 800;
 // A turn or stop not handed to the daemon within this long is answered
 // RPRT -5: the daemon is busy with a command that hangs.
@@ -159,6 +162,8 @@ bool RotctlSession::Execute(const RotctlRequest& request, Clock::time_point now)
       int bearing = 0;
       if (!rotator.Available()) {
         code = RotctlReply::kIoError;
+      } else if (rotator.Unresponsive()) {
+        code = RotctlReply::kTimedOut;  // the last bearing would pass for live
       } else if (rotator.Position(bearing)) {
         reply.Value("Azimuth", Degrees(bearing, 2));  // rotctld's precision
         reply.Value("Elevation", Degrees(0, 2));
@@ -205,7 +210,7 @@ bool RotctlSession::Command(const RotctlRequest& request, int& code, Clock::time
     // Answered once the command (or a later one for this rotator) has been
     // handed to the daemon.
     if (rotator.Done(ticket)) {
-      code = RotctlReply::kOk;
+      code = Outcome(request);
     } else if (!rotator.Available()) {
       code = RotctlReply::kIoError;
     } else if (now < waitUntil) {
@@ -235,11 +240,21 @@ bool RotctlSession::Command(const RotctlRequest& request, int& code, Clock::time
     ticket = rotator.Halt("rotctld " + peer);
   } else {
     ticket = rotator.Turn(bearing, "rotctld " + peer);
-    if (ticket == 0) return true;  // the same target again: nothing to send
+    if (ticket == 0) {  // the same target again: nothing to send
+      code = Outcome(request);
+      return true;
+    }
   }
   waiting = true;
   waitUntil = now + std::chrono::milliseconds(kCommandWaitMs);
   return false;
+}
+
+int RotctlSession::Outcome(const RotctlRequest& request) const {
+  // A turn to a box that has not shown it took the last one: it still goes
+  // out, but the client hears that the box does not answer.
+  if (request.action == RotctlAction::SetPos && rotator.Unresponsive()) return RotctlReply::kTimedOut;
+  return RotctlReply::kOk;
 }
 
 void RotctlSession::DumpState(const RotctlRequest& request, RotctlReply& reply) {

@@ -4,6 +4,8 @@
 // rotator was configured waits (up to 0.8 s) for one, and a turn or stop
 // waits until it has been handed to the daemon, holding back the commands
 // behind it, the way rotctld holds a client while it talks to the box.
+// While the rotator is not responding (a turn brought no movement), get_pos
+// and set_pos are answered RPRT -5.
 //
 // Owned by its RotctlListener; called on the station's one thread only. The
 // StationRotator must outlive it.
@@ -51,6 +53,8 @@ class RotctlSession {
   bool Execute(const RotctlRequest& request, Clock::time_point now);
   // set_pos and stop; false while the command waits to be handed over.
   bool Command(const RotctlRequest& request, int& code, Clock::time_point now);
+  // The result code of a set_pos or stop that has been handed over.
+  int Outcome(const RotctlRequest& request) const;
   void DumpState(const RotctlRequest& request, RotctlReply& reply);
   void DumpCaps(RotctlReply& reply);
   void Answer(const RotctlRequest& request, const RotctlReply& reply, int code);

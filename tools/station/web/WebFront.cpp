@@ -244,13 +244,6 @@ WebFront::Clock::duration WebFront::TurningWindow(const StationRotator& rotator)
                                    std::chrono::milliseconds(2 * rotator.Setup().pollMs + 500));
 }
 
-// {"daemon":true,"secret":false,"presets":[{"name":"N","azimuth":0},...],
-//  "station":{"place":"JO22ob","latitude":52.06,"longitude":5.21} (or null),
-//  "rotators":[{"id":1,"model":"Yaesu GS-232","device":"/dev/ttyUSB0",
-//  "min":0,"max":360,"state":"turning","bearing":123,"target":200,
-//  "follow":"moon" (or null),"last":...},...]}
-// state: offline, unknown (never reported), turning, still or blind (a box
-// that never reports; bearing is then the last one sent).
 std::string WebFront::StationJson() const {
   if (options.placeName.empty()) return "null";
   return "{\"place\":" + JsonString(options.placeName) + ",\"latitude\":" + Degrees(options.place.latitude) +
@@ -263,6 +256,16 @@ std::string WebFront::FollowJson(const StationRotator& rotator) const {
   return std::string("\"") + BodyName(body) + "\"";
 }
 
+// {"daemon":true,"secret":false,"presets":[{"name":"N","azimuth":0},...],
+//  "station":{"place":"JO22ob","latitude":52.06,"longitude":5.21} (or null),
+//  "rotators":[{"id":1,"name":"Yagi","offset":0,"model":"Yaesu GS-232",
+//  "device":"/dev/ttyUSB0","min":0,"max":360,"state":"turning","bearing":123,
+//  "target":200,"follow":"moon" (or null),"last":...},...]}
+// name: "" when none; bearing and target are true bearings, min and max the
+// box's own (offset: the true bearing of its 0).
+// state: offline, unknown (never reported), unresponsive (a turn brought no
+// movement: the box's controller is off?), turning, still or blind (a box
+// that never reports; bearing is then the last one sent).
 std::string WebFront::StateJson(Clock::time_point now) {
   nextChange = Clock::time_point::max();
   std::string json = "{\"version\":" + JsonString(zeva::kVersion) +
@@ -285,11 +288,14 @@ std::string WebFront::StateJson(Clock::time_point now) {
       state = "blind";
     } else if (!known) {
       state = "unknown";
+    } else if (rotator.Unresponsive()) {
+      state = "unresponsive";
     } else if (rotator.MovedAt() + TurningWindow(rotator) > now) {
       state = "turning";
       nextChange = std::min(nextChange, rotator.MovedAt() + TurningWindow(rotator));
     }
     json += std::string(i ? "," : "") + "{\"id\":" + std::to_string(setup.id) +
+            ",\"name\":" + JsonString(setup.name) + ",\"offset\":" + std::to_string(setup.offset) +
             ",\"model\":" + JsonString(StationOptions::ModelTitle(setup.model)) +
             ",\"device\":" + JsonString(setup.device) + ",\"port\":" +
             std::to_string(setup.listenPort) + ",\"min\":" + std::to_string(setup.minAz) +
