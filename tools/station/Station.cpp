@@ -22,6 +22,15 @@ constexpr int kMaxSleepMs = 1000;
 // How often the device paths are looked at (stat: portable, and it follows
 // the symbolic links of /dev/serial/by-id).
 constexpr int kWatchMs = 250;
+// A command the daemon took this long to carry out went to a device that
+// takes no bytes (the daemon gives up a write after 1 s; a command that
+// waits for one of its polls of the same device takes 2 s). A healthy
+// device takes a command in well under 0.1 s.
+constexpr auto kStallMs = std::chrono::milliseconds(500);
+// A stalled rotator's next command goes after this pause, doubling up to
+// kMaxRetryGap while its device still takes no bytes.
+constexpr auto kFirstRetryGap = std::chrono::seconds(5);
+constexpr auto kMaxRetryGap = std::chrono::seconds(60);
 
 }  // namespace
 
@@ -30,10 +39,14 @@ Station::Station(const StationOptions& options) : options(options) {
   callbacks.connected = [this](bool quietly) { OnConnected(quietly); };
   callbacks.bearing = [this](int id, int bearing) { OnBearing(id, bearing); };
   callbacks.lost = [this](bool failed) { OnLinkLost(failed); };
+  callbacks.done = [this](uint64_t batch, DaemonLink::Clock::duration took) {
+    OnBatchDone(batch, took);
+  };
   link = std::make_unique<DaemonLink>(options.daemonHost, options.daemonPort, callbacks);
   for (const RotatorSetup& setup : options.rotators) {
     rotators.push_back(std::make_unique<StationRotator>(setup, *link));
   }
+  flows.resize(rotators.size());
 }
 
 Station::~Station() {
@@ -78,7 +91,7 @@ int Station::Run() {
     // Commands handed over let their sessions go on, which may queue more.
     bool sent = true;
     while (sent) {
-      sent = SendCommands();
+      sent = SendCommands(now);
       for (auto& listener : listeners) listener->Service(now);
     }
     if (web) web->Service(now);
@@ -87,6 +100,9 @@ int Station::Run() {
     for (auto& rotator : rotators) next = std::min(next, rotator->NextDeadline());
     for (auto& listener : listeners) next = std::min(next, listener->NextDeadline());
     if (web) next = std::min(next, web->NextDeadline());
+    for (const Flow& flow : flows) {
+      if (flow.stalled && flow.retryAt > now) next = std::min(next, flow.retryAt);
+    }
     int timeoutMs = kMaxSleepMs;
     if (next != Clock::time_point::max()) {
       auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
@@ -117,20 +133,57 @@ void Station::WatchDevices(std::chrono::steady_clock::time_point now) {
   if (changed) link->Refresh();
 }
 
-bool Station::SendCommands() {
-  if (!link->Idle()) return false;
-  std::vector<std::string> lines;
-  std::vector<StationRotator*> senders;
+bool Station::SendCommands(std::chrono::steady_clock::time_point now) {
+  if (!link->Connected()) return false;
+  bool sent = false;
   std::string line;
-  for (auto& rotator : rotators) {
-    if (!rotator->TakeCommand(line)) continue;
-    lines.push_back(line);
-    senders.push_back(rotator.get());
+  // Healthy rotators first; a stalled one only when nothing else is
+  // outstanding, so that no one's command waits behind it in the daemon.
+  for (bool stalledPass : {false, true}) {
+    for (size_t i = 0; i < rotators.size(); ++i) {
+      Flow& flow = flows[i];
+      if (flow.batch != 0 || flow.stalled != stalledPass) continue;
+      if (flow.stalled && (link->Outstanding() > 0 || now < flow.retryAt)) continue;
+      if (!rotators[i]->TakeCommand(line)) continue;
+      flow.batch = link->SendBatch({line});
+      if (flow.batch == 0) {
+        rotators[i]->NotSent();  // the link failed at once
+        return sent;
+      }
+      if (flow.stalled) {
+        flow.retryAt = now + flow.retryGap;
+        flow.retryGap = std::min<std::chrono::milliseconds>(2 * flow.retryGap, kMaxRetryGap);
+      }
+      sent = true;
+    }
   }
-  if (lines.empty()) return false;
-  if (link->SendBatch(lines)) return true;
-  for (StationRotator* rotator : senders) rotator->NotSent();  // the link failed at once
-  return false;
+  return sent;
+}
+
+void Station::OnBatchDone(uint64_t batch, std::chrono::steady_clock::duration took) {
+  for (size_t i = 0; i < flows.size(); ++i) {
+    Flow& flow = flows[i];
+    if (flow.batch != batch) continue;
+    flow.batch = 0;
+    const int id = rotators[i]->Setup().id;
+    if (took >= kStallMs) {
+      if (!flow.stalled) {
+        StationLog("rotator %d: the daemon took %.1f s to carry out its command (its device takes "
+                   "no bytes?); its commands now go alone, after the other rotators', the next "
+                   "in %lld s",
+                   id, std::chrono::duration<double>(took).count(),
+                   static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                              kFirstRetryGap).count()));
+        flow.stalled = true;
+        flow.retryGap = kFirstRetryGap;
+        flow.retryAt = std::chrono::steady_clock::now() + kFirstRetryGap;
+      }
+    } else if (flow.stalled) {
+      StationLog("rotator %d: its device takes commands again", id);
+      flow.stalled = false;
+    }
+    return;
+  }
 }
 
 void Station::OnConnected(bool quietly) {
@@ -160,4 +213,6 @@ void Station::OnBearing(int id, int bearing) {
 
 void Station::OnLinkLost(bool failed) {
   for (auto& rotator : rotators) rotator->OnLinkLost(failed);
+  // A new registry opens every device afresh.
+  for (Flow& flow : flows) flow = Flow();
 }
