@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <atomic>
 #include <iostream>
 #include <memory>
@@ -25,6 +27,19 @@ namespace {
 // The emulated boxes turn at 30 degrees a second: 40 s leaves a loaded
 // machine plenty of room for any turn.
 const int kTurnMs = 40000;
+
+// The CPU time a process has used, in seconds; -1 where there is no /proc.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14) ticks += std::stod(field);  // utime, stime
+  }
+  return text.empty() ? -1 : ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 // Rotator 1: a Yaesu box polled every 200 ms on the first port; rotator 2: a
 // DCU-1 box on the port two above. The station knows each box by a stable
@@ -189,6 +204,32 @@ TEST_F(StationE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
   }
   EXPECT_EQ(Count(station.Stderr(), "lost the daemon"), 0u) << station.Stderr();
   EXPECT_TRUE(station.WaitForStderr("rotator 1: its device takes commands again", 70000)) << station.Stderr();
+}
+
+// Out of descriptors, a client that connects waits (one log line, no
+// spinning) until another leaves, and is then served.
+TEST_F(StationE2eTest, OutOfDescriptorsAClientWaitsWithoutSpinning) {
+  ASSERT_EQ(station.Stop(5000), 0);
+  // Standard streams, the stop pipe, two ports and the daemon link take 8
+  // descriptors: room for one client.
+  ASSERT_TRUE(station.Start({"/bin/sh", "-c", "ulimit -n 9 && exec \"$0\" \"$@\"", ZEVA_STATION_PATH,
+                             "--base-port", std::to_string(port), "--rotator", "1:" + yaesuPath + ":yaesu:200",
+                             "--rotator", "2:" + dcuPath + ":dcu1:0"},
+                            ChildProcess::Descriptors::kStdioOnly));
+  ASSERT_TRUE(station.WaitForStderr("rotator 2: configured", 10000)) << station.Stderr();
+  TcpClient first, second;
+  ASSERT_TRUE(first.Connect(port));
+  ASSERT_EQ(Ask(first, "S", 1), "RPRT 0\n") << station.Stderr();
+  ASSERT_TRUE(second.Connect(port) && second.Send("S\n"));
+  ASSERT_TRUE(station.WaitForStderr("cannot accept a rotctld client", 5000)) << station.Stderr();
+  const double cpu = CpuSeconds(station.Pid());
+  EXPECT_EQ(second.ReadLineEndedBy('\n', 1000), "");  // waiting
+  if (cpu >= 0) {
+    EXPECT_LT(CpuSeconds(station.Pid()) - cpu, 0.3) << "the station spins";
+  }
+  first.Close();
+  EXPECT_EQ(second.ReadLineEndedBy('\n', 3000), "RPRT 0\n") << station.Stderr();
+  EXPECT_EQ(Count(station.Stderr(), "cannot accept a rotctld client"), 1u) << station.Stderr();
 }
 
 TEST_F(StationE2eTest, AFullPortClosesItsLongestIdleClient) {

@@ -1,5 +1,6 @@
 #include "Station.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +32,28 @@ constexpr auto kStallMs = std::chrono::milliseconds(500);
 // kMaxRetryGap while its device still takes no bytes.
 constexpr auto kFirstRetryGap = std::chrono::seconds(5);
 constexpr auto kMaxRetryGap = std::chrono::seconds(60);
+
+// Descriptors the station keeps besides its clients' connections: standard
+// streams, wake-up pipes, the daemon link (two while it starts over), the
+// web server's listening socket and its own, a secret file being read.
+constexpr rlim_t kOwnDescriptors = 32;
+
+// Raises the soft limit on open descriptors to the hard one when it is below
+// `wanted` (a service manager's default soft limit is often 1024); returns
+// the limit in force.
+rlim_t RaiseDescriptorLimit(rlim_t wanted) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return wanted;
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return limit.rlim_cur;
+  const rlim_t before = limit.rlim_cur;
+  limit.rlim_cur = limit.rlim_max;
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 1048576) limit.rlim_cur = 1048576;
+  if (limit.rlim_cur <= before || setrlimit(RLIMIT_NOFILE, &limit) != 0) return before;
+  StationLog("raised the limit on open descriptors from %llu to %llu",
+             static_cast<unsigned long long>(before),
+             static_cast<unsigned long long>(limit.rlim_cur));
+  return limit.rlim_cur;
+}
 
 }  // namespace
 
@@ -65,9 +88,21 @@ bool Station::Open(std::string& error) {
     if (!listener->Open(options.listenAddress, error)) return false;
     listeners.push_back(std::move(listener));
   }
+  const rlim_t reserve =
+      kOwnDescriptors + rotators.size() * (RotctlListener::kMaxSessions + 1);
+  const rlim_t limit =
+      RaiseDescriptorLimit(reserve + (options.httpPort != 0 ? WebFront::kConnections : 0));
   if (options.httpPort != 0) {
+    // The page's connections fit in what the limit leaves.
+    unsigned connections = WebFront::kConnections;
+    if (limit < reserve + connections) {
+      connections = static_cast<unsigned>(limit > reserve + 8 ? limit - reserve : 8);
+      StationLog("warning: the limit of %llu open descriptors leaves the web page %u connections "
+                 "at once (%u wanted; raise the hard limit: ulimit -Hn, LimitNOFILE=)",
+                 static_cast<unsigned long long>(limit), connections, WebFront::kConnections);
+    }
     web = std::make_unique<WebFront>(options, rotators, *link);
-    if (!web->Open(error)) return false;
+    if (!web->Open(connections, error)) return false;
   }
   return true;
 }

@@ -38,6 +38,7 @@ class StationOptions {
   std::string httpAddress = "127.0.0.1";
   int httpPort = 0;
   std::string secretFile;        // --http-secret-file: the secret asked for turning
+  std::string secret;            // read from secretFile by main() before the station starts
   std::vector<Preset> presets;   // --preset NAME:AZIMUTH (N, E, S, W if none)
   bool verbose = false;   // log every rotctld command and its result code
   bool help = false;      // -h/--help came first: print Usage() and exit 0
