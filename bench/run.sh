@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The ZEVA Rotator benchmark in one command:
-#   bench/run.sh [--scale X] [--only push,command,side,release,footprint]
+#   bench/run.sh [--scale X] [--only push,command,side,release,footprint,web]
 # Installs what is missing (as root; otherwise says what to install),
 # builds the daemon (Release) and the benchmark driver, runs every
 # measurement on loopback and pseudo-terminals (a few minutes), and writes
-# bench/results/results.md and bench/results/latency.png. Extra arguments go
+# bench/results/results.md, bench/results/latency.png and (the station's web
+# page) bench/results/web-load.md. Extra arguments go
 # to zeva-bench (see bench/README.md).
 set -euo pipefail
 
@@ -23,6 +24,7 @@ command -v c++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
 command -v rotctld >/dev/null || missing+=(libhamlib-utils)
 command -v gnuplot >/dev/null || missing+=(gnuplot-nox)
+[ -e /usr/include/microhttpd.h ] || missing+=(libmicrohttpd-dev)
 if ((${#missing[@]})); then
   if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
     echo "run.sh: installing ${missing[*]}"
@@ -35,10 +37,10 @@ if ((${#missing[@]})); then
   fi
 fi
 
-echo "run.sh: building the daemon (Release) in $daemon_build"
+echo "run.sh: building the daemon and the station (Release) in $daemon_build"
 cmake -S "$root" -B "$daemon_build" -DCMAKE_BUILD_TYPE=Release \
   -DZEVA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$daemon_build" -j2 --target zeva-rotator >/dev/null
+cmake --build "$daemon_build" -j2 --target zeva-rotator zeva-station >/dev/null
 echo "run.sh: building the benchmark driver in $driver_build"
 cmake -S "$here" -B "$driver_build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$driver_build" -j2 --target zeva-bench >/dev/null
@@ -48,6 +50,10 @@ rm -f "$data"/*.dat "$data"/*.log
 "$driver_build/zeva-bench" \
   --daemon "$daemon_build/app/zeva-rotator" \
   --rotctld "$(command -v rotctld)" \
+  --station "$daemon_build/tools/station/zeva-station" \
   --results "$results" --data "$data" "$@"
-gnuplot -e "data='$data'; out='$results/latency.png'" "$here/latency.gp"
-echo "run.sh: wrote $results/results.md and $results/latency.png"
+# The plot needs the push samples (not there after --only without push).
+if compgen -G "$data/push-*.dat" >/dev/null; then
+  gnuplot -e "data='$data'; out='$results/latency.png'" "$here/latency.gp"
+  echo "run.sh: wrote $results/results.md and $results/latency.png"
+fi
