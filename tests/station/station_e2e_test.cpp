@@ -49,7 +49,8 @@ class StationE2eTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(PortIsFree()) << "TCP port 13020 is in use by another process";
     port = station_test::FreePortPair();
-    ASSERT_NE(port, 0) << "no free loopback port pair for the station";
+    http = station_test::FreePortPair();
+    ASSERT_TRUE(port != 0 && http != 0 && http != port) << "no free loopback ports for the station";
     char dirTemplate[] = "/tmp/zeva-station-XXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
     dir = dirTemplate;
@@ -62,6 +63,7 @@ class StationE2eTest : public ::testing::Test {
                   !box.first->FirstStdoutLine(5000).empty());
     }
     ASSERT_TRUE(station.Start({ZEVA_STATION_PATH, "--verbose", "--base-port", std::to_string(port),
+                              "--http", "127.0.0.1:" + std::to_string(http),
                               "--rotator", "1:" + yaesuPath + ":yaesu:200", "--rotator",
                               "2:" + dcuPath + ":dcu1:0"}));
     for (const std::string& path : {yaesuPath, dcuPath}) {
@@ -79,7 +81,20 @@ class StationE2eTest : public ::testing::Test {
 
   std::string Rotctl(const std::vector<std::string>& command) { return station_test::Rotctl(port, command); }
 
-  int port = 0;
+  // A turn from the station's page: the answer's status line.
+  std::string PageTurn(int rotator, int bearing) {
+    const std::string body = "rotator=" + std::to_string(rotator) + "&bearing=" + std::to_string(bearing);
+    TcpClient page;
+    if (!page.Connect(http) ||
+        !page.Send("POST /api/turn HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
+                   "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                   std::to_string(body.size()) + "\r\n\r\n" + body))
+      return "";
+    const std::string answer = page.ReadAll(5000);
+    return answer.substr(0, answer.find("\r\n"));
+  }
+
+  int port = 0, http = 0;
   Daemon daemon;
   ChildProcess yaesuBox, dcuBox, station;
   std::string dir, yaesuPath, dcuPath;
@@ -173,6 +188,10 @@ TEST_F(StationE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
     }
     if (stuck) {
       EXPECT_TRUE(station.WaitForStderr("its commands now go alone", 15000)) << station.Stderr();
+      // Its next command waits 5 s: the page hears so after 2 s.
+      auto asked = Clock::now();
+      EXPECT_EQ(PageTurn(1, 33), "HTTP/1.1 504 Gateway Timeout");
+      EXPECT_GE(MsSince(asked), 1900);
     }
     std::vector<double> answers, arrivals;  // ms from sending a set
     for (int i = 0; i < 16; ++i) {

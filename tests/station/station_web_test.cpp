@@ -149,6 +149,9 @@ TEST_F(StationWebTest, RequestsPastTheLimitsAreRefused) {
        "HTTP/1.1 413 Content Too Large"},
       {"a chunked body over 1 KiB",
        head + "Transfer-Encoding: chunked\r\n\r\n800\r\n" + std::string(2048, 'a') + "\r\n0\r\n\r\n", ""},
+      {"a Host naming IPv6's loopback",
+       "GET /api/state HTTP/1.1\r\nHost: [::1]:" + std::to_string(http) + "\r\nConnection: close\r\n\r\n",
+       "HTTP/1.1 200 OK"},
   };
   for (const auto& c : cases) EXPECT_EQ(StatusLine(Answer(http, c.request)), c.status) << c.what;
 
