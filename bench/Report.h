@@ -36,6 +36,19 @@ bool WriteReport(const std::string& path, const Results& results);
 // (LoggerReport.cpp).
 bool WriteLoggerReport(const std::string& path, const Results& results);
 
+// The station's web page: its own file (web-load.md), each station binary
+// a row.
+struct WebResults {
+  std::vector<WebStreams> streams;
+  std::vector<WebFlood> floods;
+  std::string date;
+  std::string machine;
+  std::string network;
+  double loadBefore = 0;
+  double loadAfter = 0;
+};
+bool WriteWebReport(const std::string& path, const WebResults& results);
+
 // Sorted samples with their cumulative percentage, one file per series:
 // push-N.dat, floor-N.dat, unpolled-N.dat (both runs together; per run
 // push-N-runR.dat ..., each also -trace.dat: every sample with its time and

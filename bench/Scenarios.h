@@ -141,4 +141,42 @@ struct LoggerResult {
 };
 LoggerResult MeasureLogger(const Plan& plan, int rounds);
 
+// The station's web page (zeva-station --http `station`, its one rotator
+// polled every 100 ms) with `streams` event streams open at once while the
+// antenna turns (every poll a new bearing).
+struct WebStreams {
+  std::string station;  // which station (the binary, or a label)
+  int streams = 0;      // streams asked for
+  int served = 0;       // answered 200
+  int sawChange = 0;    // streams that received a new bearing
+  std::vector<double> latency;  // box reply written to the event read, every stream and change
+  double windowSeconds = 0;
+  double stationCores = 0;  // the station's CPU during the window
+  long residentKbBefore = 0;  // before the streams
+  long residentKb = 0;        // at the window's end
+  long threads = 0;
+  double otherCores = -1;
+  std::string error;
+};
+WebStreams MeasureWebStreams(const Plan& plan, const std::string& station, int streams,
+                             double windowSeconds);
+
+// A flood against the page: one request of header lines without end (up to
+// 200 MB), then 1,000 connections holding just under 8 KiB of headers each
+// and 64 senders of a header byte a second; meanwhile a new page asks for
+// the state and turns.
+struct WebFlood {
+  std::string station;
+  int holders = 0;   // connections made
+  int slow = 0;
+  double endlessMb = 0;  // header lines sent before the station stopped taking them
+  bool cut = false;      // it did, before 200 MB
+  long residentKbBefore = 0;
+  long peakKb = 0;       // the station's peak resident set since it started
+  long residentKb = 0;   // at the end, the flood still connected
+  double pageMs = -1;    // the new page's state and turn, both 200 (-1: not within 5 s each)
+  std::string error;
+};
+WebFlood MeasureWebFlood(const Plan& plan, const std::string& station);
+
 }  // namespace bench

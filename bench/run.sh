@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The ZEVA Rotator benchmark in one command:
-#   bench/run.sh [--scale X] [--only push,command,side,release,footprint,logger]
+#   bench/run.sh [--scale X] [--only push,command,side,release,footprint,logger,web]
 # Installs what is missing (as root; otherwise says what to install),
 # builds the daemon and the station server (Release) and the benchmark
 # driver, runs every measurement on loopback and pseudo-terminals (a few
 # minutes), and writes bench/results/results.md and latency.png (the
-# daemon's parts) and bench/results/logger.md (the logger's path through
-# the station). Extra arguments go to zeva-bench (see bench/README.md).
+# daemon's parts), bench/results/logger.md (the logger's path through the
+# station) and bench/results/web-load.md (the station's web page). Extra
+# arguments go to zeva-bench (see bench/README.md).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,6 +25,7 @@ command -v c++ >/dev/null || missing+=(g++)
 command -v make >/dev/null || missing+=(make)
 command -v rotctld >/dev/null || missing+=(libhamlib-utils)
 command -v gnuplot >/dev/null || missing+=(gnuplot-nox)
+[ -e /usr/include/microhttpd.h ] || missing+=(libmicrohttpd-dev)
 if ((${#missing[@]})); then
   if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
     echo "run.sh: installing ${missing[*]}"
@@ -51,8 +53,8 @@ rm -f "$data"/*.dat "$data"/*.log
   --station "$daemon_build/tools/station/zeva-station" \
   --rotctld "$(command -v rotctld)" \
   --results "$results" --data "$data" "$@"
-# The plot is of the daemon's latency samples, when this run made some.
-if ls "$data"/*.dat >/dev/null 2>&1; then
+# The plot needs the push samples (not there after --only without push).
+if compgen -G "$data/push-*.dat" >/dev/null; then
   gnuplot -e "data='$data'; out='$results/latency.png'" "$here/latency.gp"
-  echo "run.sh: wrote $results/latency.png"
+  echo "run.sh: wrote $results/results.md and $results/latency.png"
 fi

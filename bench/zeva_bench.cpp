@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <utility>
+#include <vector>
 #include <sstream>
 #include <string>
 
@@ -27,13 +29,16 @@ void Usage() {
   std::fprintf(
       stderr,
       "usage: zeva-bench --daemon PATH --rotctld PATH --results DIR --data DIR\n"
-      "                  [--station PATH] [--logs DIR] [--scale X]\n"
-      "                  [--only push,command,side,release,footprint,logger]\n"
-      "                  [--push-rotators N,...] [--shared-network]\n"
+      "                  [--station PATH [--station-before [LABEL=]PATH]] [--logs DIR]\n"
+      "                  [--scale X] [--only push,command,side,release,footprint,logger,web]\n"
+      "                  [--push-rotators N,...] [--web-streams N] [--shared-network]\n"
       "  --scale X   multiplies every window and repetition count (default 1;\n"
       "              0.3 for a quick look)\n"
       "  --push-rotators N,...  the push rows to run (default 1,8,64)\n"
-      "  --station PATH  zeva-station, for the logger row (logger.md)\n"
+      "  --station PATH  zeva-station, for the logger row (logger.md) and the web\n"
+      "              part (web-load.md)\n"
+      "  --station-before [LABEL=]PATH  another build of it, measured first beside it\n"
+      "  --web-streams N  event streams at once (default 1000)\n"
       "  --shared-network  stay on the machine's loopback instead of a network\n"
       "              namespace of its own (which needs root)\n");
 }
@@ -109,6 +114,8 @@ int main(int argc, char** argv) {
   std::set<std::string> only;
   std::set<int> pushRotators;
   bool sharedNetwork = false;
+  std::string stationBefore;
+  int webStreams = 1000;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--shared-network") {
@@ -138,6 +145,12 @@ int main(int argc, char** argv) {
     } else if (option == "--only") {
       std::stringstream list(value);
       for (std::string item; std::getline(list, item, ',');) only.insert(item);
+    } else if (option == "--station") {
+      plan.paths.station = value;
+    } else if (option == "--station-before") {
+      stationBefore = value;
+    } else if (option == "--web-streams") {
+      webStreams = std::atoi(value);
     } else if (option == "--push-rotators") {
       std::stringstream list(value);
       for (std::string item; std::getline(list, item, ',');)
@@ -178,6 +191,10 @@ int main(int argc, char** argv) {
   auto wanted = [&](const char* section) {
     return only.empty() || only.count(section) > 0;
   };
+  if (wanted("web") && plan.paths.station.empty()) {
+    std::fprintf(stderr, "zeva-bench: the web part needs --station PATH\n");
+    return 1;
+  }
 
   bench::Results results;
   results.date = Today();
@@ -260,6 +277,39 @@ int main(int argc, char** argv) {
     Say("a contest logger's turn through the station, beside rotctld's");
     results.logger = bench::MeasureLogger(plan, plan.Scaled(300));
     results.loggerRun = true;
+  }
+  if (wanted("web")) {
+    bench::WebResults web;
+    web.date = results.date;
+    web.machine = results.machine;
+    web.network = results.network;
+    web.loadBefore = LoadAverage();
+    // (label, binary): the one to compare with first, given as LABEL=PATH
+    // or PATH.
+    std::vector<std::pair<std::string, std::string>> stations;
+    if (!stationBefore.empty()) {
+      const size_t equals = stationBefore.find('=');
+      stations.emplace_back(stationBefore.substr(0, equals),
+                            equals == std::string::npos ? stationBefore
+                                                        : stationBefore.substr(equals + 1));
+    }
+    stations.emplace_back("this tree's zeva-station", plan.paths.station);
+    for (const auto& station : stations) {
+      Say(("web page: " + std::to_string(webStreams) + " event streams, " + station.first).c_str());
+      web.streams.push_back(
+          bench::MeasureWebStreams(plan, station.second, webStreams, plan.ScaledSeconds(10)));
+      web.streams.back().station = station.first;
+      Say(("web page: floods, " + station.first).c_str());
+      web.floods.push_back(bench::MeasureWebFlood(plan, station.second));
+      web.floods.back().station = station.first;
+    }
+    web.loadAfter = LoadAverage();
+    const std::string webReport = resultsDir + "/web-load.md";
+    if (!bench::WriteWebReport(webReport, web)) {
+      std::fprintf(stderr, "zeva-bench: cannot write %s\n", webReport.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "zeva-bench: wrote %s\n", webReport.c_str());
   }
 
   results.seconds = bench::NsToMs(bench::NowNs() - started) / 1000;

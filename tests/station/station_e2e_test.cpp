@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <atomic>
 #include <iostream>
 #include <memory>
@@ -26,6 +28,19 @@ namespace {
 // machine plenty of room for any turn.
 const int kTurnMs = 40000;
 
+// The CPU time a process has used, in seconds; -1 where there is no /proc.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14) ticks += std::stod(field);  // utime, stime
+  }
+  return text.empty() ? -1 : ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 // Rotator 1: a Yaesu box polled every 200 ms on the first port; rotator 2: a
 // DCU-1 box on the port two above. The station knows each box by a stable
 // symbolic link, as /dev/serial/by-id.
@@ -34,7 +49,8 @@ class StationE2eTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(PortIsFree()) << "TCP port 13020 is in use by another process";
     port = station_test::FreePortPair();
-    ASSERT_NE(port, 0) << "no free loopback port pair for the station";
+    http = station_test::FreePortPair();
+    ASSERT_TRUE(port != 0 && http != 0 && http != port) << "no free loopback ports for the station";
     char dirTemplate[] = "/tmp/zeva-station-XXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
     dir = dirTemplate;
@@ -47,6 +63,7 @@ class StationE2eTest : public ::testing::Test {
                   !box.first->FirstStdoutLine(5000).empty());
     }
     ASSERT_TRUE(station.Start({ZEVA_STATION_PATH, "--verbose", "--base-port", std::to_string(port),
+                              "--http", "127.0.0.1:" + std::to_string(http),
                               "--rotator", "1:" + yaesuPath + ":yaesu:200", "--rotator",
                               "2:" + dcuPath + ":dcu1:0"}));
     for (const std::string& path : {yaesuPath, dcuPath}) {
@@ -64,7 +81,20 @@ class StationE2eTest : public ::testing::Test {
 
   std::string Rotctl(const std::vector<std::string>& command) { return station_test::Rotctl(port, command); }
 
-  int port = 0;
+  // A turn from the station's page: the answer's status line.
+  std::string PageTurn(int rotator, int bearing) {
+    const std::string body = "rotator=" + std::to_string(rotator) + "&bearing=" + std::to_string(bearing);
+    TcpClient page;
+    if (!page.Connect(http) ||
+        !page.Send("POST /api/turn HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
+                   "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                   std::to_string(body.size()) + "\r\n\r\n" + body))
+      return "";
+    const std::string answer = page.ReadAll(5000);
+    return answer.substr(0, answer.find("\r\n"));
+  }
+
+  int port = 0, http = 0;
   Daemon daemon;
   ChildProcess yaesuBox, dcuBox, station;
   std::string dir, yaesuPath, dcuPath;
@@ -127,41 +157,98 @@ TEST_F(StationE2eTest, DaemonLinkDropsLeaveOneRotatorPerDevice) {
   EXPECT_EQ(Count(daemon.Stdout(), "Status: " + yaesuPath + " created"), kDrops + 1);
 }
 
+// Clients flood sets at rotator 1 while another client sets rotator 2 every
+// 150 ms: first with rotator 1's box taking every byte, then with it taking
+// none (stopped: the daemon gives up each write to it after 1 s, 2 s when
+// one of its polls holds the device). Rotator 2's sets are answered at once
+// and reach its box within the daemon's write limit.
 TEST_F(StationE2eTest, FloodOnOnePortDoesNotDelayAnotherRotator) {
-  std::atomic<bool> stop{false};
-  std::atomic<long> floodSets{0};
-  std::vector<std::thread> floods;
-  for (int i = 0; i < 3; ++i) {
-    floods.emplace_back([&, i] {
-      TcpClient flooder;
-      if (!flooder.Connect(port)) return;
-      for (int n = 0; !stop; n += 50) {
-        std::string burst;
-        for (int k = 0; k < 50; ++k) burst += "P " + std::to_string(10 + (n + k + i) % 7) + " 0\n";
-        if (!flooder.Send(burst)) return;
-        for (int k = 0; k < 50; ++k) floodSets += flooder.ReadLineEndedBy('\n', 10000) == "RPRT 0\n";
-      }
-    });
-  }
   TcpClient dcu;
   ASSERT_TRUE(dcu.Connect(port + 2));
-  std::vector<double> latencies;  // ms
-  for (int i = 0; i < 20; ++i) {
-    SleepMs(150);
-    auto asked = Clock::now();
-    EXPECT_EQ(Ask(dcu, "P " + std::to_string(100 + i) + " 0", 1), "RPRT 0\n");
-    latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+  for (bool stuck : {false, true}) {
+    SCOPED_TRACE(stuck ? "rotator 1's box takes no bytes" : "rotator 1's box is healthy");
+    if (stuck) {
+      ASSERT_TRUE(yaesuBox.Signal(SIGSTOP));
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<long> floodSets{0};
+    std::vector<std::thread> floods;
+    for (int i = 0; i < 3; ++i) {
+      floods.emplace_back([&, i] {
+        TcpClient flooder;
+        if (!flooder.Connect(port)) return;
+        const int burst = stuck ? 2 : 50;  // a stuck rotator's sets wait 0.8 s each
+        for (int n = 0; !stop; n += burst) {
+          std::string sets;
+          for (int k = 0; k < burst; ++k) sets += "P " + std::to_string(10 + (n + k + i) % 7) + " 0\n";
+          if (!flooder.Send(sets)) return;
+          for (int k = 0; k < burst; ++k) floodSets += flooder.ReadLineEndedBy('\n', 10000) == "RPRT 0\n";
+        }
+      });
+    }
+    if (stuck) {
+      EXPECT_TRUE(station.WaitForStderr("its commands now go alone", 15000)) << station.Stderr();
+      // Its next command waits 5 s: the page hears so after 2 s.
+      auto asked = Clock::now();
+      EXPECT_EQ(PageTurn(1, 33), "HTTP/1.1 504 Gateway Timeout");
+      EXPECT_GE(MsSince(asked), 1900);
+    }
+    std::vector<double> answers, arrivals;  // ms from sending a set
+    for (int i = 0; i < 16; ++i) {
+      SleepMs(150);
+      const std::string bearing = std::to_string(stuck ? 200 + i : 100 + i);
+      auto asked = Clock::now();
+      EXPECT_EQ(Ask(dcu, "P " + bearing + " 0", 1), "RPRT 0\n");
+      answers.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+      EXPECT_TRUE(dcuBox.WaitForStderr("AP1" + bearing + ";", 5000));
+      arrivals.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+    }
+    stop = true;
+    for (std::thread& flood : floods) flood.join();
+    if (stuck) {
+      ASSERT_TRUE(yaesuBox.Signal(SIGCONT));
+    }
+    std::sort(answers.begin(), answers.end());
+    std::sort(arrivals.begin(), arrivals.end());
+    std::cout << "[ FIGURES  ] flood" << (stuck ? " on a box that takes no bytes" : "") << ": "
+              << floodSets << " sets answered on one port; the other port's set answered in median "
+              << answers[8] << " ms, max " << answers.back() << " ms, at its box in median "
+              << arrivals[8] << " ms, max " << arrivals.back() << " ms; link drops: "
+              << Count(station.Stderr(), "lost the daemon") << "\n";
+    if (!stuck) {
+      EXPECT_GT(floodSets, 100);
+    }
+    EXPECT_LT(answers.back(), 1000);
+    EXPECT_LT(arrivals.back(), 1000);
   }
-  stop = true;
-  for (std::thread& flood : floods) flood.join();
-  std::sort(latencies.begin(), latencies.end());
-  std::cout << "[ FIGURES  ] flood: " << floodSets << " sets answered on one port; the other port's "
-            << "set answered in median " << latencies[10] << " ms, max " << latencies.back()
-            << " ms; link drops: " << Count(station.Stderr(), "lost the daemon") << "\n";
-  EXPECT_GT(floodSets, 100);
-  EXPECT_LT(latencies.back(), 1000);
-  EXPECT_TRUE(dcuBox.WaitForStderr("AP1119;", 5000)) << dcuBox.Stderr();
   EXPECT_EQ(Count(station.Stderr(), "lost the daemon"), 0u) << station.Stderr();
+  EXPECT_TRUE(station.WaitForStderr("rotator 1: its device takes commands again", 70000)) << station.Stderr();
+}
+
+// Out of descriptors, a client that connects waits (one log line, no
+// spinning) until another leaves, and is then served.
+TEST_F(StationE2eTest, OutOfDescriptorsAClientWaitsWithoutSpinning) {
+  ASSERT_EQ(station.Stop(5000), 0);
+  // Standard streams, the stop pipe, two ports and the daemon link take 8
+  // descriptors: room for one client.
+  ASSERT_TRUE(station.Start({"/bin/sh", "-c", "ulimit -n 9 && exec \"$0\" \"$@\"", ZEVA_STATION_PATH,
+                             "--base-port", std::to_string(port), "--rotator", "1:" + yaesuPath + ":yaesu:200",
+                             "--rotator", "2:" + dcuPath + ":dcu1:0"},
+                            ChildProcess::Descriptors::kStdioOnly));
+  ASSERT_TRUE(station.WaitForStderr("rotator 2: configured", 10000)) << station.Stderr();
+  TcpClient first, second;
+  ASSERT_TRUE(first.Connect(port));
+  ASSERT_EQ(Ask(first, "S", 1), "RPRT 0\n") << station.Stderr();
+  ASSERT_TRUE(second.Connect(port) && second.Send("S\n"));
+  ASSERT_TRUE(station.WaitForStderr("cannot accept a rotctld client", 5000)) << station.Stderr();
+  const double cpu = CpuSeconds(station.Pid());
+  EXPECT_EQ(second.ReadLineEndedBy('\n', 1000), "");  // waiting
+  if (cpu >= 0) {
+    EXPECT_LT(CpuSeconds(station.Pid()) - cpu, 0.3) << "the station spins";
+  }
+  first.Close();
+  EXPECT_EQ(second.ReadLineEndedBy('\n', 3000), "RPRT 0\n") << station.Stderr();
+  EXPECT_EQ(Count(station.Stderr(), "cannot accept a rotctld client"), 1u) << station.Stderr();
 }
 
 TEST_F(StationE2eTest, AFullPortClosesItsLongestIdleClient) {

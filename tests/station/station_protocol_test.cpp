@@ -1,5 +1,6 @@
 // The station's rotctld command language, its rotators' rules (range and box
-// numbers, coalescing, repeats, not responding, DCU-1) and its command line,
+// numbers, coalescing, repeats, not responding, DCU-1), its command line and
+// the page's JSON strings,
 // without process or socket.
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include "core/StationRotator.h"
 #include "core/DaemonLink.h"
 #include "rotctld/RotctlParser.h"
+#include "web/Json.h"
 
 namespace {
 
@@ -285,6 +287,28 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
     EXPECT_FALSE(ParseArgs(args, options, error)) << ::testing::PrintToString(args);
     EXPECT_FALSE(error.empty()) << ::testing::PrintToString(args);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Text from the command line in any encoding becomes a valid JSON string of
+// valid UTF-8: each byte outside a valid sequence is U+FFFD.
+TEST(JsonStringTest, AnyBytesBecomeValidUtf8) {
+  const std::string bad = "\xef\xbf\xbd";  // U+FFFD
+  const std::pair<std::string, std::string> cases[] = {
+      {"EU \"long\" \\ path", "\"EU \\\"long\\\" \\\\ path\""},
+      {"tab\tnul" + std::string(1, '\0'), "\"tab\\u0009nul\\u0000\""},
+      {"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1", "\"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1\""},  // é € 📡
+      {"\xff\xbf\xbf\xbf", "\"" + bad + bad + bad + bad + "\""},   // no lead byte above F4
+      {"\xc0\xaf", "\"" + bad + bad + "\""},                    // overlong '/'
+      {"\xed\xa0\x80", "\"" + bad + bad + bad + "\""},          // a surrogate
+      {"\xf4\x90\x80\x80", "\"" + bad + bad + bad + bad + "\""},  // above U+10FFFF
+      {"\xe2\x82", "\"" + bad + bad + "\""},                    // cut short
+      {"/dev/tty\xe9", "\"/dev/tty" + bad + "\""},                 // Latin-1
+  };
+  for (const auto& c : cases) EXPECT_EQ(JsonString(c.first), c.second) << c.first;
 }
 
 }  // namespace

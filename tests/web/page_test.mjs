@@ -68,12 +68,14 @@ function raw(port, bytes) {
   });
 }
 
-function post(port, pathName, body, headers = {}) {
+// Resolves with the answer's status (and, with `body`, "STATUS BODY").
+function post(port, pathName, body, headers = {}, withBody = false) {
   return new Promise((resolve, reject) => {
     const request = http.request({ host: "127.0.0.1", port, path: pathName, method: "POST",
       headers: { "Content-Type": "application/x-www-form-urlencoded", ...headers } }, (response) => {
-      response.resume();
-      response.on("end", () => resolve(response.statusCode));
+      let text = "";
+      response.on("data", (data) => { text += data; });
+      response.on("end", () => resolve(withBody ? `${response.statusCode} ${text}` : response.statusCode));
     });
     request.on("error", reject);
     request.end(body);
@@ -154,6 +156,7 @@ async function main() {
     await page.click('.card[data-id="1"] .stop');
     await until("the box to receive the stop", () => received(box1, "S\r"));
     await until("the stop to be answered", async () => (await card(page, 1)).message === "Stopped");
+    assert.equal(await post(httpPort, "/api/stop", "rotator=all", {}, true), '200 {"stopped":[1,2]}');
 
     // A box that vanishes is offline on the page, and comes back.
     process.kill(box2.pid, "SIGUSR1");

@@ -1,6 +1,7 @@
 #include "Station.h"
 
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,37 @@ constexpr int kMaxSleepMs = 1000;
 // How often the device paths are looked at (stat: portable, and it follows
 // the symbolic links of /dev/serial/by-id).
 constexpr int kWatchMs = 250;
+// A command the daemon took this long to carry out went to a device that
+// takes no bytes (the daemon gives up a write after 1 s; a command that
+// waits for one of its polls of the same device takes 2 s). A healthy
+// device takes a command in well under 0.1 s.
+constexpr auto kStallMs = std::chrono::milliseconds(500);
+// A stalled rotator's next command goes after this pause, doubling up to
+// kMaxRetryGap while its device still takes no bytes.
+constexpr auto kFirstRetryGap = std::chrono::seconds(5);
+constexpr auto kMaxRetryGap = std::chrono::seconds(60);
+
+// Descriptors the station keeps besides its clients' connections: standard
+// streams, wake-up pipes, the daemon link (two while it starts over), the
+// web server's listening socket and its own, a secret file being read.
+constexpr rlim_t kOwnDescriptors = 32;
+
+// Raises the soft limit on open descriptors to the hard one when it is below
+// `wanted` (a service manager's default soft limit is often 1024); returns
+// the limit in force.
+rlim_t RaiseDescriptorLimit(rlim_t wanted) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return wanted;
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return limit.rlim_cur;
+  const rlim_t before = limit.rlim_cur;
+  limit.rlim_cur = limit.rlim_max;
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 1048576) limit.rlim_cur = 1048576;
+  if (limit.rlim_cur <= before || setrlimit(RLIMIT_NOFILE, &limit) != 0) return before;
+  StationLog("raised the limit on open descriptors from %llu to %llu",
+             static_cast<unsigned long long>(before),
+             static_cast<unsigned long long>(limit.rlim_cur));
+  return limit.rlim_cur;
+}
 
 // Where the systems put the radio amateurs' country file (Debian's and
 // FreeBSD's hamradio-files).
@@ -36,11 +68,15 @@ Station::Station(const StationOptions& options) : options(options) {
   callbacks.connected = [this](bool quietly) { OnConnected(quietly); };
   callbacks.bearing = [this](int id, int bearing) { OnBearing(id, bearing); };
   callbacks.lost = [this](bool failed) { OnLinkLost(failed); };
+  callbacks.done = [this](uint64_t batch, DaemonLink::Clock::duration took) {
+    OnBatchDone(batch, took);
+  };
   link = std::make_unique<DaemonLink>(options.daemonHost, options.daemonPort, callbacks);
   for (const RotatorSetup& setup : options.rotators) {
     rotators.push_back(std::make_unique<StationRotator>(setup, *link));
   }
   if (!options.placeName.empty()) follower = std::make_unique<SkyFollower>(options.place, options.followStep);
+  flows.resize(rotators.size());
 }
 
 Station::~Station() {
@@ -60,10 +96,22 @@ bool Station::Open(std::string& error) {
     if (!listener->Open(options.listenAddress, error)) return false;
     listeners.push_back(std::move(listener));
   }
+  const rlim_t reserve =
+      kOwnDescriptors + rotators.size() * (RotctlListener::kMaxSessions + 1);
+  const rlim_t limit =
+      RaiseDescriptorLimit(reserve + (options.httpPort != 0 ? WebFront::kConnections : 0));
   if (options.httpPort != 0 && !LoadCountries(error)) return false;
   if (options.httpPort != 0) {
+    // The page's connections fit in what the limit leaves.
+    unsigned connections = WebFront::kConnections;
+    if (limit < reserve + connections) {
+      connections = static_cast<unsigned>(limit > reserve + 8 ? limit - reserve : 8);
+      StationLog("warning: the limit of %llu open descriptors leaves the web page %u connections "
+                 "at once (%u wanted; raise the hard limit: ulimit -Hn, LimitNOFILE=)",
+                 static_cast<unsigned long long>(limit), connections, WebFront::kConnections);
+    }
     web = std::make_unique<WebFront>(options, rotators, *link, places, follower.get());
-    if (!web->Open(error)) return false;
+    if (!web->Open(connections, error)) return false;
   }
   if (options.logger.port != 0) {
     logger = std::make_unique<N1mmFront>(options, rotators);
@@ -114,7 +162,7 @@ int Station::Run() {
     // Commands handed over let their sessions go on, which may queue more.
     bool sent = true;
     while (sent) {
-      sent = SendCommands();
+      sent = SendCommands(now);
       for (auto& listener : listeners) listener->Service(now);
     }
     if (web) web->Service(now);
@@ -126,6 +174,9 @@ int Station::Run() {
     for (auto& listener : listeners) next = std::min(next, listener->NextDeadline());
     if (web) next = std::min(next, web->NextDeadline());
     if (logger) next = std::min(next, logger->NextDeadline());
+    for (const Flow& flow : flows) {
+      if (flow.stalled && flow.retryAt > now) next = std::min(next, flow.retryAt);
+    }
     int timeoutMs = kMaxSleepMs;
     if (next != Clock::time_point::max()) {
       auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
@@ -158,20 +209,57 @@ void Station::WatchDevices(std::chrono::steady_clock::time_point now) {
   if (changed) link->Refresh();
 }
 
-bool Station::SendCommands() {
-  if (!link->Idle()) return false;
-  std::vector<std::string> lines;
-  std::vector<StationRotator*> senders;
+bool Station::SendCommands(std::chrono::steady_clock::time_point now) {
+  if (!link->Connected()) return false;
+  bool sent = false;
   std::string line;
-  for (auto& rotator : rotators) {
-    if (!rotator->TakeCommand(line)) continue;
-    lines.push_back(line);
-    senders.push_back(rotator.get());
+  // Healthy rotators first; a stalled one only when nothing else is
+  // outstanding, so that no one's command waits behind it in the daemon.
+  for (bool stalledPass : {false, true}) {
+    for (size_t i = 0; i < rotators.size(); ++i) {
+      Flow& flow = flows[i];
+      if (flow.batch != 0 || flow.stalled != stalledPass) continue;
+      if (flow.stalled && (link->Outstanding() > 0 || now < flow.retryAt)) continue;
+      if (!rotators[i]->TakeCommand(line)) continue;
+      flow.batch = link->SendBatch({line});
+      if (flow.batch == 0) {
+        rotators[i]->NotSent();  // the link failed at once
+        return sent;
+      }
+      if (flow.stalled) {
+        flow.retryAt = now + flow.retryGap;
+        flow.retryGap = std::min<std::chrono::milliseconds>(2 * flow.retryGap, kMaxRetryGap);
+      }
+      sent = true;
+    }
   }
-  if (lines.empty()) return false;
-  if (link->SendBatch(lines)) return true;
-  for (StationRotator* rotator : senders) rotator->NotSent();  // the link failed at once
-  return false;
+  return sent;
+}
+
+void Station::OnBatchDone(uint64_t batch, std::chrono::steady_clock::duration took) {
+  for (size_t i = 0; i < flows.size(); ++i) {
+    Flow& flow = flows[i];
+    if (flow.batch != batch) continue;
+    flow.batch = 0;
+    const int id = rotators[i]->Setup().id;
+    if (took >= kStallMs) {
+      if (!flow.stalled) {
+        StationLog("rotator %d: the daemon took %.1f s to carry out its command (its device takes "
+                   "no bytes?); its commands now go alone, after the other rotators', the next "
+                   "in %lld s",
+                   id, std::chrono::duration<double>(took).count(),
+                   static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                              kFirstRetryGap).count()));
+        flow.stalled = true;
+        flow.retryGap = kFirstRetryGap;
+        flow.retryAt = std::chrono::steady_clock::now() + kFirstRetryGap;
+      }
+    } else if (flow.stalled) {
+      StationLog("rotator %d: its device takes commands again", id);
+      flow.stalled = false;
+    }
+    return;
+  }
 }
 
 void Station::OnConnected(bool quietly) {
@@ -201,4 +289,6 @@ void Station::OnBearing(int id, int bearing) {
 
 void Station::OnLinkLost(bool failed) {
   for (auto& rotator : rotators) rotator->OnLinkLost(failed);
+  // A new registry opens every device afresh.
+  for (Flow& flow : flows) flow = Flow();
 }

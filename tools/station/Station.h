@@ -4,8 +4,12 @@
 // is there is configured again; bearing lines from the daemon update the
 // rotators. The loop looks at every device path four times a second: when
 // one goes, comes back or names another device, the link starts over with
-// an empty registry. Whenever the daemon has carried out the last batch,
-// the rotators' waiting commands go out as the next one. With --http, a
+// an empty registry. Each rotator's waiting command goes to the daemon as
+// soon as the daemon has carried out its previous one; a rotator whose
+// device takes no bytes (the daemon took half a second or more for its
+// command) gets its commands sent alone, after everyone else's and only
+// now and then, so that the daemon, which carries out commands one after
+// another, holds up the other rotators as little as it can. With --http, a
 // WebFront serves the station page from threads of its own and brings its
 // turns and stops to this loop. With --n1mm, an N1mmFront takes a contest
 // logger's datagrams in this loop and sends it the headings.
@@ -15,6 +19,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -50,10 +55,11 @@ class Station {
   void OnConnected(bool quietly);
   void OnBearing(int id, int bearing);
   void OnLinkLost(bool failed);
+  void OnBatchDone(uint64_t batch, std::chrono::steady_clock::duration took);
   void WatchDevices(std::chrono::steady_clock::time_point now);
-  // Hands the rotators' waiting commands to the daemon if it is free; true
-  // when some went.
-  bool SendCommands();
+  // Hands the rotators' waiting commands to the daemon, each in a batch of
+  // its own; true when some went.
+  bool SendCommands(std::chrono::steady_clock::time_point now);
   // The country file the places are looked up in: --country-file, or the
   // system's if there is one. False with the reason when a given one fails.
   bool LoadCountries(std::string& error);
@@ -61,6 +67,14 @@ class Station {
   const StationOptions options;
   std::unique_ptr<DaemonLink> link;
   std::vector<std::unique_ptr<StationRotator>> rotators;
+  // How each rotator's commands reach the daemon (rotators[i]: flows[i]).
+  struct Flow {
+    uint64_t batch = 0;     // its command's batch, not yet carried out (0: none)
+    bool stalled = false;   // its last command took the daemon kStallMs or more
+    std::chrono::steady_clock::time_point retryAt;  // stalled: when its next command may go
+    std::chrono::milliseconds retryGap{0};          // and the pause after that one
+  };
+  std::vector<Flow> flows;
   std::vector<std::unique_ptr<RotctlListener>> listeners;
   PlaceFinder places;             // with the country file, once Open() loaded it
   std::unique_ptr<SkyFollower> follower;  // with the station's place

@@ -7,6 +7,7 @@
 
 #include "Station.h"
 #include "core/StationOptions.h"
+#include "web/WebFront.h"
 #include "common/Common.h"
 
 namespace {
@@ -27,6 +28,14 @@ int main(int argc, char** argv) {
   if (options.version) {
     printf("zeva-station %s\n", zeva::kVersion);
     return 0;
+  }
+
+  // A secret file that is no regular file of a few bytes is a mistake in
+  // the command line too.
+  if (options.httpPort != 0 && !options.secretFile.empty() &&
+      !WebFront::ReadSecret(options.secretFile, options.secret, error)) {
+    fprintf(stderr, "zeva-station: %s\n", error.c_str());
+    return 2;
   }
 
   // A client that vanishes mid-answer must not end the process.

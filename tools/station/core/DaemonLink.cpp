@@ -84,18 +84,17 @@ void DaemonLink::CloseSocket() {
   fd = -1;
   received.clear();
   outgoing.clear();
-  awaitingAck = false;
+  batches.clear();
 }
 
-bool DaemonLink::SendBatch(const std::vector<std::string>& lines) {
-  if (state != State::Connected) return false;
+uint64_t DaemonLink::SendBatch(const std::vector<std::string>& lines) {
+  if (state != State::Connected) return 0;
   for (const std::string& line : lines) outgoing += line + "\r";
   outgoing += "VERSION\r";
-  awaitingAck = true;
-  ackSince = Clock::now();
-  slowLogged = false;
+  if (batches.empty()) slowLogged = false;
+  batches.push_back({++lastBatch, Clock::now()});
   Flush();
-  return state == State::Connected;
+  return state == State::Connected ? lastBatch : 0;
 }
 
 void DaemonLink::AddToPollSet(PollSet& set) {
@@ -117,8 +116,8 @@ DaemonLink::Clock::time_point DaemonLink::NextDeadline() const {
     case State::Waiting:
       return retryAt;
     case State::Connected:
-      if (!awaitingAck || slowLogged) return Clock::time_point::max();
-      return ackSince + std::chrono::milliseconds(kSlowBatchMs);
+      if (batches.empty() || slowLogged) return Clock::time_point::max();
+      return batches.front().sent + std::chrono::milliseconds(kSlowBatchMs);
     default:
       return phaseStarted + std::chrono::milliseconds(kPhaseTimeoutMs);
   }
@@ -129,7 +128,7 @@ void DaemonLink::OnTimer(Clock::time_point now) {
   if (state == State::Waiting) {
     if (now >= retryAt) BeginConnect(State::ConnectingToClear, now);
   } else if (state == State::Connected) {
-    if (awaitingAck && !slowLogged && MsSince(ackSince, now) >= kSlowBatchMs) {
+    if (!batches.empty() && !slowLogged && MsSince(batches.front().sent, now) >= kSlowBatchMs) {
       slowLogged = true;
       StationLog("the daemon has not carried out the last commands for %d s (a device that "
                 "takes no bytes?); the next ones wait",
@@ -277,8 +276,11 @@ void DaemonLink::HandleLine(const std::string& line) {
       shutdown(fd, SHUT_WR);
       state = State::AwaitingClose;
       phaseStarted = Clock::now();
-    } else if (state == State::Connected) {
-      awaitingAck = false;
+    } else if (state == State::Connected && !batches.empty()) {
+      const Batch batch = batches.front();
+      batches.pop_front();
+      slowLogged = false;
+      if (callbacks.done) callbacks.done(batch.number, Clock::now() - batch.sent);
     }
     return;
   }

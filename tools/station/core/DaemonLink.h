@@ -11,9 +11,9 @@
 // the daemon reads that connection once the rotators are gone.
 //
 // Commands go in batches: a few lines, then VERSION; the answer to it shows
-// that the daemon has carried out the whole batch, and only then is the next
-// batch sent. Nothing queues up inside the daemon's socket behind a command
-// that takes long, and the link never has more than a batch outstanding.
+// that the daemon has carried out the whole batch, and how long it took.
+// The link keeps the batches not yet answered, in order; the station
+// decides how many it lets be outstanding.
 //
 // A failed attempt is retried after a pause that grows from 0.25 s to 5 s;
 // a working connection that drops is retried after 0.25 s.
@@ -23,6 +23,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,6 +39,9 @@ class DaemonLink {
     // The registry is empty: configure now. `quietly` after a Refresh.
     std::function<void(bool quietly)> connected;
     std::function<void(int id, int bearing)> bearing;
+    // The daemon has carried out batch `batch` (from SendBatch), `took`
+    // after it was sent.
+    std::function<void(uint64_t batch, Clock::duration took)> done;
     // The connection is gone; `failed` is false when the station itself
     // started over (Refresh) and a new connection is on its way.
     std::function<void(bool failed)> lost;
@@ -57,10 +62,12 @@ class DaemonLink {
   // False from a failed attempt or a dropped connection until a connection
   // succeeds again: the daemon is out of reach.
   bool Up() const { return !failed; }
-  // Connected, and the daemon has carried out every line sent so far.
-  bool Idle() const { return state == State::Connected && !awaitingAck; }
-  // Sends the lines, then VERSION. False when not connected.
-  bool SendBatch(const std::vector<std::string>& lines);
+  bool Connected() const { return state == State::Connected; }
+  // Batches sent and not yet carried out.
+  size_t Outstanding() const { return batches.size(); }
+  // Sends the lines, then VERSION; returns the batch's number (never 0), or
+  // 0 when not connected or the connection failed sending it.
+  uint64_t SendBatch(const std::vector<std::string>& lines);
 
   void AddToPollSet(PollSet& set);
   // When OnTimer has something to do next (a retry, a time-out).
@@ -99,9 +106,13 @@ class DaemonLink {
   Clock::time_point retryAt;       // Waiting: when to try again
   Clock::time_point phaseStarted;  // the connecting and clearing states: for the time-out
   int backoffMs;                   // the pause before the next retry
-  bool awaitingAck = false;        // Connected: a batch's VERSION is unanswered
-  Clock::time_point ackSince;
-  bool slowLogged = false;         // the unanswered batch has been logged
+  struct Batch {
+    uint64_t number;
+    Clock::time_point sent;
+  };
+  std::deque<Batch> batches;       // Connected: sent, VERSION not yet answered
+  uint64_t lastBatch = 0;          // the number of the last batch sent
+  bool slowLogged = false;         // the oldest unanswered batch has been logged
   std::string received;            // text not yet ended by a carriage return
   std::string outgoing;            // queued text not yet sent
   std::string lastFailure;         // the reason last logged, to log changes only

@@ -59,6 +59,7 @@ class StationOptions {
   std::string httpAddress = "127.0.0.1";
   int httpPort = 0;
   std::string secretFile;        // --http-secret-file: the secret asked for turning
+  std::string secret;            // read from secretFile by main() before the station starts
   std::vector<Preset> presets;   // --preset NAME:AZIMUTH (N, E, S, W if none)
   // Where the station is (--locator or --position), for bearings to places
   // and following the sun and the moon; placeName empty: not given.

@@ -16,7 +16,8 @@
 
 namespace {
 
-constexpr size_t kMaxSessions = 32;
+// How long the port stops accepting when the station is out of descriptors.
+constexpr auto kPause = std::chrono::milliseconds(100);
 
 void MakeNonBlocking(int fd) {
   fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -92,12 +93,15 @@ bool RotctlListener::Open(const std::string& address, std::string& error) {
 }
 
 void RotctlListener::AddToPollSet(PollSet& set) {
-  if (listenFd >= 0) set.Add(listenFd, POLLIN, [this](short) { Accept(); });
+  if (listenFd >= 0 && Clock::now() >= pausedUntil) {
+    set.Add(listenFd, POLLIN, [this](short) { Accept(); });
+  }
   for (auto& session : sessions) session->AddToPollSet(set);
 }
 
 RotctlListener::Clock::time_point RotctlListener::NextDeadline() const {
   Clock::time_point next = Clock::time_point::max();
+  if (pausedUntil > Clock::now()) next = pausedUntil;
   for (const auto& session : sessions) next = std::min(next, session->NextDeadline());
   return next;
 }
@@ -115,7 +119,24 @@ void RotctlListener::Accept() {
   sockaddr_storage address;
   socklen_t length = sizeof address;
   int fd = accept(listenFd, reinterpret_cast<sockaddr*>(&address), &length);
-  if (fd < 0) return;  // the client gave up already, or try again next round
+  if (fd < 0) {
+    // Out of descriptors the connection stays waiting, and the socket
+    // readable: without a pause the loop would spin on it.
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      pausedUntil = Clock::now() + kPause;
+      if (!outOfDescriptors) {
+        StationLog("rotator %d: cannot accept a rotctld client (%s); it waits until descriptors "
+                   "are free",
+                   rotator.Setup().id, strerror(errno));
+      }
+      outOfDescriptors = true;
+    }
+    return;  // otherwise the client gave up already
+  }
+  if (outOfDescriptors) {
+    StationLog("rotator %d: descriptors are free again", rotator.Setup().id);
+    outOfDescriptors = false;
+  }
   std::string peer = PeerName(address);
   std::vector<std::unique_ptr<RotctlSession>>::iterator idlest = sessions.end();
   size_t active = 0;

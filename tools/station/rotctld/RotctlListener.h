@@ -1,7 +1,9 @@
 // The rotctld port of one rotator: a listening TCP socket and the clients
 // connected to it, each a RotctlSession. Up to 32 clients may use the port
 // at once; their commands reach the same rotator. When a 33rd connects, the
-// client that has sent nothing for the longest time is closed.
+// client that has sent nothing for the longest time is closed. Out of
+// descriptors, the port stops accepting for a tenth of a second at a time
+// (logged once) instead of spinning on the waiting connection.
 //
 // Owned by Station; called on the station's one thread only. The
 // StationRotator must outlive it.
@@ -19,6 +21,9 @@
 class RotctlListener {
  public:
   using Clock = std::chrono::steady_clock;
+
+  // Clients served at once on one port.
+  static constexpr size_t kMaxSessions = 32;
 
   RotctlListener(StationRotator& rotator, bool verbose);
   ~RotctlListener();
@@ -40,5 +45,7 @@ class RotctlListener {
   StationRotator& rotator;
   const bool verbose;
   int listenFd = -1;
+  Clock::time_point pausedUntil;  // out of descriptors: not accepting until then
+  bool outOfDescriptors = false;  // and it has been logged
   std::vector<std::unique_ptr<RotctlSession>> sessions;
 };

@@ -18,6 +18,10 @@ namespace {
 constexpr int kBacklog = 1024;
 // The buffer the library offers a stream's reader, per write.
 constexpr size_t kStreamBlock = 1024;
+// The kernel's send buffer of an event stream: fixed (no growth up to
+// megabytes for a reader that stopped), so that a stalled page's stream
+// fills up and times out within seconds of news.
+constexpr int kStreamSendBuffer = 32 * 1024;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -132,23 +136,24 @@ class HttpServer::Exchange : public HttpReply::Channel,
   // The event stream's reader: the bytes of the current event, then the
   // next event; with nothing new, the stream waits suspended.
   ssize_t ReadStream(char* buffer, size_t max) {
-    if (sent == pending.size()) {
-      pending.clear();
+    if (sent == event.Size()) {
+      event = Event();
       sent = 0;
       const Clock::time_point now = Clock::now();
       std::lock_guard<std::mutex> lock(server.mutex);
       if (server.stopping) return MHD_CONTENT_READER_END_OF_STREAM;
-      std::string json;
+      std::shared_ptr<const std::string> json;
       const uint64_t number = server.board.Latest(json);
       if (first || number != seen) {
         // The browser reconnects one second after the stream breaks.
-        pending = (first ? "retry: 1000\ndata: " : "data: ") + json + "\n\n";
+        event.head = first ? "retry: 1000\ndata: " : "data: ";
+        event.json = json;
         first = false;
         seen = number;
       } else if (now >= lastEvent + kStreamIdle) {
         // Nothing new for a while: a comment, so that a gone browser is
         // noticed and proxies keep the connection.
-        pending = ": idle\n\n";
+        event.head = ": idle\n\n";
       } else {
         idleAt = lastEvent + kStreamIdle;
         if (server.waitingStreams.empty()) server.wakerCall.notify_one();
@@ -158,8 +163,7 @@ class HttpServer::Exchange : public HttpReply::Channel,
       }
       lastEvent = now;
     }
-    const size_t n = std::min(max, pending.size() - sent);
-    memcpy(buffer, pending.data() + sent, n);
+    const size_t n = event.Copy(sent, buffer, max);
     sent += n;
     return static_cast<ssize_t>(n);
   }
@@ -178,6 +182,14 @@ class HttpServer::Exchange : public HttpReply::Channel,
                                               const_cast<char*>(response.body.data()),
                                               MHD_RESPMEM_MUST_COPY);
     if (reply == nullptr) return MHD_NO;
+    if (response.events) {
+      const MHD_ConnectionInfo* info =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+      if (info != nullptr) {
+        setsockopt(info->connect_fd, SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer,
+                   sizeof kStreamSendBuffer);
+      }
+    }
     MHD_add_response_header(reply, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType.c_str());
     for (const auto& header : response.headers) {
       MHD_add_response_header(reply, header.first.c_str(), header.second.c_str());
@@ -230,9 +242,36 @@ class HttpServer::Exchange : public HttpReply::Channel,
   bool suspended = false;  // guarded by mutex: waiting for Send
   HttpResponse answer;     // guarded by mutex until answered
 
-  // The event stream.
-  std::string pending;  // the event being sent
-  size_t sent = 0;      // how much of it has gone
+  // The event stream. An event is `head`, then the state and a blank line
+  // if there is one; the state's text is shared with the board.
+  struct Event {
+    std::string head;
+    std::shared_ptr<const std::string> json;
+
+    size_t Size() const { return head.size() + (json ? json->size() + 2 : 0); }
+    // Copies up to `max` bytes from `offset` on; returns how many.
+    size_t Copy(size_t offset, char* out, size_t max) const {
+      size_t n = 0;
+      const auto part = [&](const char* data, size_t size) {
+        if (offset >= size) {
+          offset -= size;
+          return;
+        }
+        const size_t take = std::min(size - offset, max - n);
+        memcpy(out + n, data + offset, take);
+        n += take;
+        offset = 0;
+      };
+      part(head.data(), head.size());
+      if (json) {
+        part(json->data(), json->size());
+        part("\n\n", 2);
+      }
+      return n;
+    }
+  };
+  Event event;       // the event being sent
+  size_t sent = 0;   // how much of it has gone
   bool first = true;
   uint64_t seen = 0;    // the number of the state last sent
   Clock::time_point lastEvent = Clock::now();

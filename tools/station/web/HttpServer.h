@@ -4,10 +4,10 @@
 // thread; each request goes to the routes as a plain HttpRequest.
 //
 // What it bounds, before any route sees a request:
-// - connections: at most Limits::connections at once (further ones are
-//   closed as they come); each has kMemoryPerConnection bytes for its
+// - connections: at most the number given to Open at once (further ones
+//   are closed as they come); each has kMemoryPerConnection bytes for its
 //   request line and headers (more is answered 431 and closed) and what it
-//   sends, so every flood of requests together stays within a few MB;
+//   sends, so 1,100 connections full of headers cost about 11 MB;
 // - bodies: at most kMaxBody bytes (413); two Content-Length headers that
 //   differ: 400; anything else malformed: the library's 400;
 // - time: a connection that neither sends nor takes a byte for

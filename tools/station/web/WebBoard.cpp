@@ -11,14 +11,20 @@ WebReply Stopping() { return {503, R"({"error":"the station is stopping"})"}; }
 void WebBoard::Publish(const std::string& json) {
   {
     std::lock_guard<std::mutex> lock(mutex);
-    if (json == state) return;
-    state = json;
+    if (json == *state) return;
+    state = std::make_shared<const std::string>(json);
     ++number;
   }
   if (subscriber) subscriber();
 }
 
 uint64_t WebBoard::Latest(std::string& json) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  json = *state;
+  return number;
+}
+
+uint64_t WebBoard::Latest(std::shared_ptr<const std::string>& json) const {
   std::lock_guard<std::mutex> lock(mutex);
   json = state;
   return number;

@@ -1,11 +1,14 @@
 #include "web/WebFront.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 
 #include "core/StationLog.h"
 #include "common/Common.h"
@@ -54,43 +57,59 @@ WebFront::WebFront(const StationOptions& options,
 
 WebFront::~WebFront() { Stop(); }
 
-bool WebFront::Open(std::string& error) {
-  if (!options.secretFile.empty()) {
-    // A bare name is a systemd credential (LoadCredential=NAME:PATH), which
-    // a service with a dynamic user can read where the file itself is
-    // root's alone.
-    std::string path = options.secretFile;
-    const char* credentials = getenv("CREDENTIALS_DIRECTORY");
-    if (path.find('/') == std::string::npos && credentials != nullptr) {
-      path = std::string(credentials) + "/" + path;
-    }
-    std::ifstream file(path);
-    if (!file || !std::getline(file, secret)) {
-      error = "cannot read the secret file " + path;
-      return false;
-    }
-    struct stat status;
-    if (stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-      StationLog("warning: other users can read the secret file %s (chmod 600 it)", path.c_str());
-    }
-    while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
-    if (secret.empty()) {
-      error = "the secret file " + path + " starts with an empty line";
-      return false;
-    }
+bool WebFront::ReadSecret(const std::string& name, std::string& secret, std::string& error) {
+  // A bare name is a systemd credential (LoadCredential=NAME:PATH), which
+  // a service with a dynamic user can read where the file itself is root's
+  // alone.
+  std::string path = name;
+  const char* credentials = getenv("CREDENTIALS_DIRECTORY");
+  if (path.find('/') == std::string::npos && credentials != nullptr) {
+    path = std::string(credentials) + "/" + path;
   }
+  // Not blocking: a FIFO must not hold up the start.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot read the secret file " + path + ": " + strerror(errno);
+    return false;
+  }
+  struct stat status;
+  char text[kMaxSecretFile + 1];
+  ssize_t length = 0;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    error = "the secret file " + path + " is not a regular file";
+  } else if (status.st_size > static_cast<off_t>(kMaxSecretFile)) {
+    error = "the secret file " + path + " is larger than 4 KiB";
+  } else if ((length = read(fd, text, sizeof text)) < 0) {
+    error = "cannot read the secret file " + path + ": " + strerror(errno);
+  }
+  close(fd);
+  if (!error.empty()) return false;
+  if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    StationLog("warning: other users can read the secret file %s (chmod 600 it)", path.c_str());
+  }
+  secret.assign(text, static_cast<size_t>(length));
+  secret = secret.substr(0, secret.find('\n'));
+  while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
+  if (secret.empty()) {
+    error = "the secret file " + path + " starts with an empty line";
+    return false;
+  }
+  return true;
+}
+
+bool WebFront::Open(unsigned connections, std::string& error) {
   if (!board.Open()) {
     error = "cannot create the web page's wake-up pipe";
     return false;
   }
   // The first state is there before the first page asks.
   board.Publish(StateJson(Clock::now()));
-  routes = std::make_unique<WebRoutes>(options, secret, board, placeApi);
+  routes = std::make_unique<WebRoutes>(options, options.secret, board, placeApi);
   server = std::make_unique<HttpServer>(
       board, [this](const HttpRequest& request, const HttpReply& reply) {
         routes->Handle(request, reply);
       });
-  return server->Open(options.httpAddress, options.httpPort, kConnections, error);
+  return server->Open(options.httpAddress, options.httpPort, connections, error);
 }
 
 void WebFront::Start(Clock::time_point now) {
@@ -98,7 +117,7 @@ void WebFront::Start(Clock::time_point now) {
   const std::string& address = options.httpAddress;
   const bool v6 = address.find(':') != std::string::npos;
   StationLog("web page on http://%s%s%s:%d/%s", v6 ? "[" : "", address.c_str(), v6 ? "]" : "",
-             options.httpPort, secret.empty() ? "" : " (turning needs the secret)");
+             options.httpPort, options.secret.empty() ? "" : " (turning needs the secret)");
 }
 
 void WebFront::Stop() {
@@ -270,7 +289,7 @@ std::string WebFront::StateJson(Clock::time_point now) {
   nextChange = Clock::time_point::max();
   std::string json = "{\"version\":" + JsonString(zeva::kVersion) +
                      ",\"daemon\":" + (link.Up() ? "true" : "false") +
-                     ",\"secret\":" + (secret.empty() ? "false" : "true") + ",\"presets\":[";
+                     ",\"secret\":" + (options.secret.empty() ? "false" : "true") + ",\"presets\":[";
   for (size_t i = 0; i < options.presets.size(); ++i) {
     json += std::string(i ? "," : "") + "{\"name\":" + JsonString(options.presets[i].name) +
             ",\"azimuth\":" + Number(options.presets[i].azimuth) + "}";

@@ -30,7 +30,8 @@ class WebFront {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Connections the page's server takes at once.
+  // Connections the page's server takes at once (when the descriptor limit
+  // allows): a thousand pages and room for the slow and the curious.
   static constexpr unsigned kConnections = 1100;
 
   WebFront(const StationOptions& options,
@@ -38,9 +39,16 @@ class WebFront {
            const PlaceFinder& places, SkyFollower* follower);
   ~WebFront();
 
-  // Reads the secret file and binds the page's address; false with the
-  // reason when either fails.
-  bool Open(std::string& error);
+  static constexpr size_t kMaxSecretFile = 4096;
+
+  // Reads the secret: the first line of the file `name` (a bare name: of
+  // systemd's credentials directory when there is one), which must be a
+  // regular file of at most kMaxSecretFile bytes. False with the reason.
+  static bool ReadSecret(const std::string& name, std::string& secret, std::string& error);
+
+  // Binds the page's address and starts serving, at most `connections`
+  // at once; false with the reason.
+  bool Open(unsigned connections, std::string& error);
   void Start(Clock::time_point now);
   void Stop();
 
@@ -74,7 +82,6 @@ class WebFront {
   const DaemonLink& link;
   SkyFollower* const follower;
   PlaceApi placeApi;
-  std::string secret;
   WebBoard board;
   std::unique_ptr<WebRoutes> routes;
   std::unique_ptr<HttpServer> server;
