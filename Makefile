@@ -39,6 +39,9 @@ test-arm64:
 # A Release build laid out for Debian (prefix /usr, units in
 # /lib/systemd/system, compressed manual pages), built with Debian's
 # hardening flags, then packed by CPack; the .deb lands in build/package.
+# Reproducible: dated by the source (SOURCE_DATE_EPOCH, else the last
+# commit), and packed under one umask (CPack gives its archive members the
+# modes of its temporary files).
 # make package ARCH=arm64 cross-builds the arm64 package (into
 # build/package-arm64) with the toolchain of the arm64 tests.
 ARCH = `dpkg --print-architecture`
@@ -48,12 +51,12 @@ package:
 	    -DCPACK_DEBIAN_PACKAGE_ARCHITECTURE=arm64 $(PACKAGE_FLAGS) \
 	    "-DCMAKE_CXX_FLAGS=`dpkg-architecture -aarm64 -c dpkg-buildflags --get CXXFLAGS` `dpkg-buildflags --get CPPFLAGS`" \
 	    "-DCMAKE_EXE_LINKER_FLAGS=`dpkg-architecture -aarm64 -c dpkg-buildflags --get LDFLAGS`" && \
-	  cmake --build build/package-arm64 -j2 && cd build/package-arm64 && cpack -G DEB; \
+	  cmake --build build/package-arm64 -j2 && cd build/package-arm64 && umask 022 && cpack -G DEB; \
 	else \
 	  cmake -S . -B build/package $(PACKAGE_FLAGS) \
 	    "-DCMAKE_CXX_FLAGS=`dpkg-buildflags --get CXXFLAGS` `dpkg-buildflags --get CPPFLAGS`" \
 	    "-DCMAKE_EXE_LINKER_FLAGS=`dpkg-buildflags --get LDFLAGS`" && \
-	  cmake --build build/package -j2 && cd build/package && cpack -G DEB; \
+	  cmake --build build/package -j2 && cd build/package && umask 022 && cpack -G DEB; \
 	fi
 PACKAGE_FLAGS = -DCMAKE_BUILD_TYPE=Release -DZEVA_BUILD_TESTS=OFF -DZEVA_PACKAGE_DEB=ON \
 	-DCMAKE_INSTALL_PREFIX=/usr -DZEVA_SYSTEMD_UNIT_DIR=/lib/systemd/system
@@ -61,11 +64,13 @@ PACKAGE_FLAGS = -DCMAKE_BUILD_TYPE=Release -DZEVA_BUILD_TESTS=OFF -DZEVA_PACKAGE
 # The package installed into a scratch root and checked, and lintian. Its
 # remaining tags, suppressed here, are known: the maintainer address has no
 # real host until the project has a public one (ZEVA_DEB_MAINTAINER sets
-# it), and a package not (yet) in Debian closes no ITP bug.
+# it), and a package not (yet) in Debian closes no ITP bug. Then the
+# package is made again from nothing and must be the same bytes.
 package-test: package
 	tests/packaging/install_test.sh build/package/zeva-rotator_2.0.1-1_`dpkg --print-architecture`.deb
 	lintian --fail-on error,warning \
 	  --suppress-tags bogus-mail-host,bogus-mail-host-in-debian-changelog,initial-upload-closes-no-bugs \
 	  build/package/zeva-rotator_2.0.1-1_`dpkg --print-architecture`.deb
+	MAKE=$(MAKE) tests/packaging/reproducible_test.sh
 
 .PHONY: run test test-dev test-arm64 demo web-demo package package-test

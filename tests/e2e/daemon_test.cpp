@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,12 @@ TEST_F(DaemonTest, BannerThenRunningLineAndAPortInUseEndsWithStatusOne) {
   const std::string out = daemon.Stdout();
   EXPECT_NE(out.find("Version: v2.0.1\n"), std::string::npos) << out;
   EXPECT_NE(out.find("TCP port: 13020\n"), std::string::npos) << out;
+  // The build's date and time, as the compiler's __DATE__ and __TIME__
+  // write them, but from the source (its last commit), not the build's clock.
+  EXPECT_TRUE(std::regex_search(out, std::regex(
+      "\nBuild: (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 1-3][0-9] "
+      "[0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\nTCP port: 13020\n\n")))
+      << out;
   EXPECT_EQ(out.size() - out.find(kRunning), sizeof kRunning - 1) << "the last line";
   Daemon second;
   ASSERT_TRUE(second.Start({}, false));
