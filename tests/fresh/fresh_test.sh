@@ -175,6 +175,15 @@ ln -s /proc/self/fd/2 "$root/dev/stderr"
 mount --bind "$cache/apt-archives" "$root/var/cache/apt/archives"
 mkdir -p "$root/root/.npm"
 mount --bind "$cache/npm" "$root/root/.npm"
+# The host's certificate authorities, for Node.js only (npm's registry is
+# https): where this host reaches the internet through a proxy that
+# inspects TLS, the system must trust what its host trusts to reach it too.
+# Elsewhere it only repeats the public ones. The system's own store is
+# left as Debian made it.
+touch "$root/run/host-ca.crt"
+if [ -s /etc/ssl/certs/ca-certificates.crt ]; then
+  mount --bind -o ro /etc/ssl/certs/ca-certificates.crt "$root/run/host-ca.crt"
+fi
 
 ip link set lo up
 i=0
@@ -183,7 +192,7 @@ until ip -4 addr show tap0 2>/dev/null | grep -q inet; do
   [ "$i" -lt 100 ] || { echo "fresh: no network from slirp4netns" >&2; exit 1; }
   sleep 0.1
 done
-exec chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb \
+exec chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb NODE_EXTRA_CA_CERTS=/run/host-ca.crt \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   /root/fresh-session.sh
 EOF
