@@ -4,8 +4,9 @@
 # Installs what is missing (as root; otherwise says what to install),
 # builds the daemon (Release) and the benchmark driver, runs every
 # measurement on loopback and pseudo-terminals (a few minutes), and writes
-# bench/results/results.md and bench/results/latency.png. Extra arguments go
-# to zeva-bench (see bench/README.md).
+# bench/results/results.md and bench/results/latency.png (a run of some
+# parts only, --only or --push-rotators, writes build-bench-driver/results/).
+# Extra arguments go to zeva-bench (see bench/README.md).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -43,13 +44,20 @@ echo "run.sh: building the benchmark driver in $driver_build"
 cmake -S "$here" -B "$driver_build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$driver_build" -j2 --target zeva-bench >/dev/null
 
+# A partial run (some parts, some push rows) writes its report beside the
+# driver's build, so it never replaces the full run's in bench/results.
+for arg in "$@"; do
+  case $arg in
+    --only|--only=*|--push-rotators|--push-rotators=*) results="$driver_build/results" ;;
+  esac
+done
 mkdir -p "$results" "$data"
 rm -f "$data"/*.dat "$data"/*.log
 "$driver_build/zeva-bench" \
   --daemon "$daemon_build/app/zeva-rotator" \
   --rotctld "$(command -v rotctld)" \
   --results "$results" --data "$data" "$@"
-# The plot shows the push, command and side-by-side runs together: redrawn
+# The plot shows the push, command and side-by-side runs together: drawn
 # only when this run made all of them (not with --only footprint, say).
 plotted=yes
 for name in push-1 push-8 push-64 floor-1 floor-8 floor-64 unpolled-64 \
@@ -61,5 +69,5 @@ if [ -n "$plotted" ]; then
   gnuplot -e "data='$data'; out='$results/latency.png'" "$here/latency.gp"
   echo "run.sh: wrote $results/results.md and $results/latency.png"
 else
-  echo "run.sh: wrote $results/results.md; latency.png left as it was (it needs the push, command and side runs together)"
+  echo "run.sh: wrote $results/results.md; no latency.png (it needs the push, command and side runs together)"
 fi
