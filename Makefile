@@ -9,6 +9,7 @@
 #   make demo   try it without hardware (emulated boxes)
 #   make web-demo  the same boxes on the station's web page (port 8080)
 #   make package  the Debian package (.deb) in build/package
+#   make dist   the release tarball, build/dist/zeva-rotator-2.0.1.tar.gz
 
 run: daemon
 	./build/dev/app/zeva-rotator
@@ -85,4 +86,25 @@ package-test: package
 	  build/package/zeva-rotator_2.0.1-1_`dpkg --print-architecture`.deb
 	MAKE=$(MAKE) tests/packaging/reproducible_test.sh
 
-.PHONY: run daemon test test-fresh test-dev test-arm64 demo web-demo package package-test
+# The release tarball: git archive of a commit (DIST_REF, HEAD unless
+# given: the release's tag), so a clean checkout of that commit and nothing
+# else; gzip -n stores no name or time, so every run gives the same bytes.
+# cmake/source-date gets the commit's time (the banner's build date).
+DIST_REF = HEAD
+DIST = build/dist/zeva-rotator-2.0.1.tar.gz
+dist:
+	git rev-parse --verify -q $(DIST_REF)^{commit} >/dev/null
+	mkdir -p build/dist
+	git archive --format=tar --prefix=zeva-rotator-2.0.1/ $(DIST_REF) | gzip -n -9 >$(DIST).new
+	mv $(DIST).new $(DIST)
+	@echo "dist: $(DIST) (`git rev-parse --short $(DIST_REF)`)"
+
+# The FreeBSD port's distinfo for that tarball, as "make makesum" in the
+# port writes it (dated by the commit).
+distinfo: dist
+	{ echo "TIMESTAMP = `git log -1 --format=%ct $(DIST_REF)`"; \
+	  echo "SHA256 (zeva-rotator-2.0.1.tar.gz) = `sha256sum $(DIST) | cut -d' ' -f1`"; \
+	  echo "SIZE (zeva-rotator-2.0.1.tar.gz) = `wc -c <$(DIST) | tr -d ' '`"; \
+	} >packaging/freebsd/port/distinfo
+
+.PHONY: run daemon test test-fresh test-dev test-arm64 demo web-demo package package-test dist distinfo
