@@ -48,7 +48,7 @@ DEBIAN_NODE="nodejs npm"
 # --- The FreeBSD ports (origins, which pkg install accepts) ----------------
 FREEBSD_BUILD="devel/cmake-core devel/pkgconf devel/googletest
   www/libmicrohttpd ftp/curl devel/nlohmann-json textproc/expat2
-  science/geographiclib astro/libnova"
+  astro/geographiclib astro/libnova"
 FREEBSD_TEST="comms/hamlib graphics/proj astro/py-ephem www/chromium
   www/node www/npm"
 
