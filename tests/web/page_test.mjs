@@ -5,7 +5,11 @@
 // Environment (set by CTest): ZEVA_DAEMON, ZEVA_BOXSIM, ZEVA_STATION (the
 // programs), ZEVA_CHROMIUM (the browser), ZEVA_SANITIZED=1 to skip the
 // latency figures; optional ZEVA_SCREENSHOT (where to write the page's
-// picture) and ZEVA_WEB_RESULTS (where to write the latency table).
+// picture), ZEVA_WEB_RESULTS (where to write the latency table), and
+// ZEVA_WEB_LINKS and ZEVA_WEB_ROTCTLD_PORTS (two of each, comma-separated:
+// the boxes' device names and the rotators' rotctld ports, instead of a
+// temporary folder's and free ports; tests/web/screenshot.sh gives a
+// station's).
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
 import fs from "node:fs";
@@ -82,9 +86,11 @@ const card = (page, id) => page.evaluate((id) => {
     target: node.querySelector(".target-text").textContent, message: node.querySelector(".message").textContent };
 }, id);
 
+const links = env.ZEVA_WEB_LINKS ? env.ZEVA_WEB_LINKS.split(",") : [`${dir}/box1`, `${dir}/box2`];
+
 function startStation(httpAddress, ports, extra = []) {
-  return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", ...extra,
-    "--rotator", `1:${dir}/box1:yaesu:100:${ports[0]}`, "--rotator", `2:${dir}/box2:spid:100:${ports[1]}`]);
+  return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", "--preset", "JA:330",
+    ...extra, "--rotator", `1:${links[0]}:yaesu:100:${ports[0]}`, "--rotator", `2:${links[1]}:spid:100:${ports[1]}`]);
 }
 
 async function main() {
@@ -94,10 +100,11 @@ async function main() {
   });
   assert(!taken, "TCP port 13020 is taken: stop the program using it (another zeva-rotator?) and run again");
   start(env.ZEVA_DAEMON, []);
-  const box1 = start(env.ZEVA_BOXSIM, ["-m", "yaesu", "--link", `${dir}/box1`, "-s", "60", "-v"]);
-  const box2 = start(env.ZEVA_BOXSIM, ["-m", "spid", "--link", `${dir}/box2`, "-s", "60", "--start", "200", "-v"]);
-  await until("the boxes", () => fs.existsSync(`${dir}/box1`) && fs.existsSync(`${dir}/box2`));
-  const rotctldPorts = [await freePort(), await freePort()];
+  const box1 = start(env.ZEVA_BOXSIM, ["-m", "yaesu", "--link", links[0], "-s", "60", "-v"]);
+  const box2 = start(env.ZEVA_BOXSIM, ["-m", "spid", "--link", links[1], "-s", "60", "--start", "200", "-v"]);
+  await until("the boxes", () => fs.existsSync(links[0]) && fs.existsSync(links[1]));
+  const rotctldPorts = env.ZEVA_WEB_ROTCTLD_PORTS ? env.ZEVA_WEB_ROTCTLD_PORTS.split(",").map(Number)
+    : [await freePort(), await freePort()];
   const httpPort = await freePort();
   let station = startStation(`127.0.0.1:${httpPort}`, rotctldPorts);
 
