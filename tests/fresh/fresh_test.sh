@@ -7,7 +7,10 @@
 # installs everything every test needs, the arm64 and qemu packages
 # included, and passes the plain suite).
 #
-#   tests/fresh/fresh_test.sh        (as root; from make test)
+#   tests/fresh/fresh_test.sh            (as root; from make test)
+#   tests/fresh/fresh_test.sh SCRIPT     runs SCRIPT there instead, as root
+#                                        in /root/zeva-rotator (to try
+#                                        something on a fresh system)
 #
 # The system runs in namespaces of its own: mount (every mount it needs
 # disappears with it, whatever happens), PID (no process outlives it) and
@@ -20,6 +23,8 @@
 # Exits 77 (skipped) when it cannot run here: not root, or no debootstrap,
 # unshare or slirp4netns. `make test` then runs the plain tests on this host.
 set -euo pipefail
+session_script=""
+if [ $# -gt 0 ]; then session_script=$(realpath "$1"); fi
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
 cache=${ZEVA_CACHE:-/var/cache/zeva-rotator-ci}
@@ -143,6 +148,9 @@ echo "fresh: ./test.sh test-dev: status $status after $((t3 - t2)) s"
 echo "fresh-times: run=$((t1 - t0)) test=$((t3 - t2))"
 exit "$status"
 EOF
+if [ -n "$session_script" ]; then
+  cp "$session_script" "$root/root/fresh-session.sh"
+fi
 chmod +x "$root/root/fresh-session.sh"
 
 # --- The namespaces ----------------------------------------------------------
@@ -226,6 +234,10 @@ test_s=$(echo "$times" | sed -n 's/.*test=\([0-9]*\).*/\1/p')
 say "times: system ready $((t_copy - t_start)) s (debootstrap or cache $((t_base - t_start)) s)," \
     "./run.sh to the running daemon ${run_s:-?} s, ./test.sh test-dev ${test_s:-?} s," \
     "in all $((t_end - t_start)) s"
+if [ -n "$session_script" ]; then
+  say "$1 ended with status $status"
+  exit "$status"
+fi
 if [ "$status" != 0 ] || ! grep -q "^fresh: ./test.sh test-dev: status 0 " "$work/session.log"; then
   fail "the fresh system's session (see above)"
 fi
