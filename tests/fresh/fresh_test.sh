@@ -48,6 +48,7 @@ if [ ! -s "$base" ] || [ -n "$(find "$base" -mtime +6)" ]; then
   say "making a minimal Debian 12 with debootstrap ($mirror)"
   made=$(mktemp -d /var/tmp/zeva-debootstrap.XXXXXX)
   if debootstrap --variant=minbase bookworm "$made" "$mirror" >"$made.log" 2>&1; then
+    chmod 755 "$made"  # mktemp's 0700 would be the system's /
     tar -C "$made" --numeric-owner -cf "$base.new" . && mv "$base.new" "$base"
   else
     tail -n 20 "$made.log" >&2
@@ -83,6 +84,7 @@ trap 'exit 130' INT TERM
 
 mkdir "$root"
 tar -C "$root" --numeric-owner -xf "$base"
+chmod 755 "$root"  # its /, which users other than root (apt's _apt) cross
 # What the Debian installer would have set up: the updates and the security
 # archive beside the release. dpkg without fsync (a throw-away system).
 cat >"$root/etc/apt/sources.list" <<EOF
@@ -181,6 +183,7 @@ ln -s /proc/self/fd/0 "$root/dev/stdin"
 ln -s /proc/self/fd/1 "$root/dev/stdout"
 ln -s /proc/self/fd/2 "$root/dev/stderr"
 mount --bind "$cache/apt-archives" "$root/var/cache/apt/archives"
+chroot "$root" chown _apt:root /var/cache/apt/archives/partial  # apt downloads as _apt
 mkdir -p "$root/root/.npm"
 mount --bind "$cache/npm" "$root/root/.npm"
 # The host's certificate authorities, for Node.js only (npm's registry is
