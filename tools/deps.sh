@@ -116,7 +116,7 @@ debian() {
     tests="$(debian_missing $DEBIAN_TEST)$(node_missing)"
     arm64=$(debian_missing $DEBIAN_TEST_ARM64)
   fi
-  all="$build$tests$arm64"
+  all=$(echo $build $tests $arm64)
   [ -n "$all" ] || return 0
 
   if [ "$(id -u)" != 0 ] && ! command -v sudo >/dev/null 2>&1; then
@@ -139,7 +139,7 @@ debian() {
   still=$(debian_missing $DEBIAN_BUILD)
   [ "$group" = run ] || still="$still$(debian_missing $DEBIAN_TEST $DEBIAN_TEST_ARM64)"
   if [ -n "$still" ]; then
-    say "still missing after apt-get: $still"
+    say "still missing after apt-get: $(echo $still)"
     exit 1
   fi
 }
