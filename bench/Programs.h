@@ -17,6 +17,7 @@ struct Paths {
   std::string rotctld;  // Hamlib's rotctld
   std::string logDir;   // the programs' output goes to files here
   std::string bench;    // this program, for the relay (see Relay.h)
+  std::string station;  // zeva-station, for the logger's path (may be empty)
 };
 
 // Starts the daemon and connects `client` to it once the daemon says it is

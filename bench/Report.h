@@ -17,6 +17,8 @@ struct Results {
   std::vector<Footprint> footprint;
   SideBySide side;
   bool sideRun = false;
+  LoggerResult logger;
+  bool loggerRun = false;
 
   // About the run.
   std::string date;
@@ -30,6 +32,9 @@ struct Results {
 };
 
 bool WriteReport(const std::string& path, const Results& results);
+// logger.md: the logger's path through the station beside rotctld's
+// (LoggerReport.cpp).
+bool WriteLoggerReport(const std::string& path, const Results& results);
 
 // Sorted samples with their cumulative percentage, one file per series:
 // push-N.dat, floor-N.dat, unpolled-N.dat (both runs together; per run

@@ -128,4 +128,17 @@ struct SideBySide {
 };
 SideBySide MeasureSideBySide(const Plan& plan);
 
+// A contest logger's turn through the station: from the logger's datagram
+// (N1MM Logger+'s <N1MMRotor> sent to the station's UDP port) to the first
+// byte of `Mnnn` at the box, beside the same turn asked on the station's
+// rotctld port (`P nnn 0`), taking turns command by command on one rotator
+// that is not polled.
+struct LoggerResult {
+  std::vector<double> logger;
+  std::vector<double> rotctld;
+  int failures = 0;
+  std::string error;
+};
+LoggerResult MeasureLogger(const Plan& plan, int rounds);
+
 }  // namespace bench

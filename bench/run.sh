@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The ZEVA Rotator benchmark in one command:
-#   bench/run.sh [--scale X] [--only push,command,side,release,footprint]
+#   bench/run.sh [--scale X] [--only push,command,side,release,footprint,logger]
 # Installs what is missing (as root; otherwise says what to install),
-# builds the daemon (Release) and the benchmark driver, runs every
-# measurement on loopback and pseudo-terminals (a few minutes), and writes
-# bench/results/results.md and bench/results/latency.png (a run of some
-# parts only, --only or --push-rotators, writes build-bench-driver/results/).
-# Extra arguments go to zeva-bench (see bench/README.md).
+# builds the daemon and the station server (Release) and the benchmark
+# driver, runs every measurement on loopback and pseudo-terminals (a few
+# minutes), and writes bench/results/results.md and latency.png (the
+# daemon's parts) and bench/results/logger.md (the logger's path through
+# the station); a run of some of the daemon's parts only (--only,
+# --push-rotators) writes build-bench-driver/results/ instead. Extra
+# arguments go to zeva-bench (see bench/README.md).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -36,25 +38,39 @@ if ((${#missing[@]})); then
   fi
 fi
 
-echo "run.sh: building the daemon (Release) in $daemon_build"
+echo "run.sh: building the daemon and the station (Release) in $daemon_build"
 cmake -S "$root" -B "$daemon_build" -DCMAKE_BUILD_TYPE=Release \
   -DZEVA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$daemon_build" -j2 --target zeva-rotator >/dev/null
+cmake --build "$daemon_build" -j2 --target zeva-rotator zeva-station >/dev/null
 echo "run.sh: building the benchmark driver in $driver_build"
 cmake -S "$here" -B "$driver_build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$driver_build" -j2 --target zeva-bench >/dev/null
 
-# A partial run (some parts, some push rows) writes its report beside the
-# driver's build, so it never replaces the full run's in bench/results.
+# A run of some of the daemon's parts, or some push rows, writes its reports
+# beside the driver's build, so a partial results.md never replaces the full
+# run's in bench/results (--only logger writes logger.md alone: it stays).
+only=""
+previous=""
 for arg in "$@"; do
+  case $previous in --only) only=$arg ;; esac
   case $arg in
-    --only|--only=*|--push-rotators|--push-rotators=*) results="$driver_build/results" ;;
+    --only=*) only=${arg#--only=} ;;
+    --push-rotators|--push-rotators=*) results="$driver_build/results" ;;
   esac
+  previous=$arg
 done
+if [ -n "$only" ]; then
+  parts=0
+  for part in push command side release footprint; do
+    case ",$only," in *",$part,"*) parts=$((parts + 1)) ;; esac
+  done
+  if [ "$parts" -gt 0 ] && [ "$parts" -lt 5 ]; then results="$driver_build/results"; fi
+fi
 mkdir -p "$results" "$data"
 rm -f "$data"/*.dat "$data"/*.log
 "$driver_build/zeva-bench" \
   --daemon "$daemon_build/app/zeva-rotator" \
+  --station "$daemon_build/tools/station/zeva-station" \
   --rotctld "$(command -v rotctld)" \
   --results "$results" --data "$data" "$@"
 # The plot shows the push, command and side-by-side runs together: drawn
@@ -67,7 +83,7 @@ for name in push-1 push-8 push-64 floor-1 floor-8 floor-64 unpolled-64 \
 done
 if [ -n "$plotted" ]; then
   gnuplot -e "data='$data'; out='$results/latency.png'" "$here/latency.gp"
-  echo "run.sh: wrote $results/results.md and $results/latency.png"
+  echo "run.sh: results in $results, and $results/latency.png"
 else
-  echo "run.sh: wrote $results/results.md; no latency.png (it needs the push, command and side runs together)"
+  echo "run.sh: results in $results; no latency.png (it needs the push, command and side runs together)"
 fi

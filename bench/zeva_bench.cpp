@@ -27,12 +27,13 @@ void Usage() {
   std::fprintf(
       stderr,
       "usage: zeva-bench --daemon PATH --rotctld PATH --results DIR --data DIR\n"
-      "                  [--logs DIR] [--scale X]\n"
-      "                  [--only push,command,side,release,footprint]\n"
+      "                  [--station PATH] [--logs DIR] [--scale X]\n"
+      "                  [--only push,command,side,release,footprint,logger]\n"
       "                  [--push-rotators N,...] [--shared-network]\n"
       "  --scale X   multiplies every window and repetition count (default 1;\n"
       "              0.3 for a quick look)\n"
       "  --push-rotators N,...  the push rows to run (default 1,8,64)\n"
+      "  --station PATH  zeva-station, for the logger row (logger.md)\n"
       "  --shared-network  stay on the machine's loopback instead of a network\n"
       "              namespace of its own (which needs root)\n");
 }
@@ -128,6 +129,8 @@ int main(int argc, char** argv) {
       resultsDir = value;
     } else if (option == "--data") {
       dataDir = value;
+    } else if (option == "--station") {
+      plan.paths.station = value;
     } else if (option == "--logs") {
       plan.paths.logDir = value;
     } else if (option == "--scale") {
@@ -253,14 +256,26 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (wanted("logger") && !plan.paths.station.empty()) {
+    Say("a contest logger's turn through the station, beside rotctld's");
+    results.logger = bench::MeasureLogger(plan, plan.Scaled(300));
+    results.loggerRun = true;
+  }
+
   results.seconds = bench::NsToMs(bench::NowNs() - started) / 1000;
   results.loadAfter = LoadAverage();
-  const std::string report = resultsDir + "/results.md";
-  if (!bench::WriteReport(report, results) ||
-      !bench::WriteDistributions(dataDir, results)) {
+  // results.md holds the daemon's parts: a run of the logger row alone
+  // leaves it as it is.
+  std::string report = resultsDir + "/results.md";
+  const bool daemonParts = wanted("push") || wanted("command") || wanted("side") ||
+                           wanted("release") || wanted("footprint");
+  if ((daemonParts && !bench::WriteReport(report, results)) ||
+      !bench::WriteDistributions(dataDir, results) ||
+      (results.loggerRun && !bench::WriteLoggerReport(resultsDir + "/logger.md", results))) {
     std::fprintf(stderr, "zeva-bench: cannot write the results\n");
     return 1;
   }
-  std::fprintf(stderr, "zeva-bench: wrote %s\n", report.c_str());
+  if (daemonParts) std::fprintf(stderr, "zeva-bench: wrote %s\n", report.c_str());
+  if (results.loggerRun) std::fprintf(stderr, "zeva-bench: wrote %s/logger.md\n", resultsDir.c_str());
   return 0;
 }

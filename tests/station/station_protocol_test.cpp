@@ -51,7 +51,7 @@ TEST(RotctlParserTest, LinesBecomeRequests) {
 // "n" waiting, "0" answered without a command) and "pos" (the position: "@n"
 // or "@-") on a fresh rotator of the model and azimuth range; returns what
 // they gave, blank-separated.
-std::string Commands(int model, const std::string& script, int minAz = 0, int maxAz = 360) {
+std::string Commands(int model, const std::string& script, int minAz = 0, int maxAz = 360, int offset = 0) {
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
   RotatorSetup setup;
   setup.id = 1;
@@ -59,6 +59,7 @@ std::string Commands(int model, const std::string& script, int minAz = 0, int ma
   setup.model = model;
   setup.minAz = minAz;
   setup.maxAz = maxAz;
+  setup.offset = offset;
   StationRotator rotator(setup, link);
   std::istringstream ops(script);
   std::string op, out, line;
@@ -77,6 +78,7 @@ std::string Commands(int model, const std::string& script, int minAz = 0, int ma
     }
     if (op == "take") out += " " + (rotator.TakeCommand(line) ? line : "-");
     if (op == "pos") out += rotator.Position(bearing) ? " @" + std::to_string(bearing) : " @-";
+    if (op == "tgt") out += rotator.Target(bearing) ? " >" + std::to_string(bearing) : " >-";
   }
   return out.empty() ? out : out.substr(1);
 }
@@ -109,6 +111,22 @@ TEST(StationRotatorTest, CommandsAreCoalescedAndRepeatedTargetsNotSent) {
   };
   for (const Ranged& c : ranged) {
     EXPECT_EQ(Commands(4, c.script, c.minAz, c.maxAz), c.sent) << c.minAz << ".." << c.maxAz << " " << c.script;
+  }
+  // A calibration offset: true bearings in and out, the box's own to the
+  // daemon, its range unchanged.
+  const struct {
+    int minAz, maxAz, offset;
+    const char* script;
+    const char* seen;
+  } calibrated[] = {
+      {0, 360, 10, "T55 tgt take B45 pos T5 take tgt B355 pos T365 take B350 pos",
+       ">55 ROTATE 1 45 @55 ROTATE 1 355 >5 @5 - @360"},
+      {0, 360, -10, "B5 pos T0 take T355 take", "@355 ROTATE 1 10 ROTATE 1 5"},
+      {0, 450, 10, "B420 pos T80 take B10 T80 take", "@430 ROTATE 1 430 ROTATE 1 70"},
+      {-180, 180, 90, "B135 pos T0 take", "@-135 ROTATE 1 -90"},
+  };
+  for (const auto& c : calibrated) {
+    EXPECT_EQ(Commands(4, c.script, c.minAz, c.maxAz, c.offset), c.seen) << c.offset << " " << c.script;
   }
   // A DCU-1 never reports: its position is the last bearing it was sent.
   EXPECT_EQ(Commands(1, "pos T90 pos take pos S take pos"), "@- @- ROTATE 1 90 @90 STOP 1 @-");
@@ -148,6 +166,23 @@ TEST(StationOptionsTest, RotatorsGetPortsTwoApartAndTheirAzimuthRanges) {
   }
 }
 
+TEST(StationOptionsTest, NamesOffsetsAndTheLoggerFront) {
+  StationOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseArgs({"--name", "2:Tri Band", "--offset=1:-12", "--n1mm", "0.0.0.0:12040", "--n1mm-allow",
+                         "192.168.1.0/24", "--n1mm-to", "192.168.1.5", "--n1mm-to", "[::1]:14000", "-r",
+                         "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:spid:500", "--offset", "2:180"}, options, error))
+      << error;
+  EXPECT_EQ(options.rotators[0].name + "|" + std::to_string(options.rotators[0].offset) + "|" +
+                options.rotators[1].name + "|" + std::to_string(options.rotators[1].offset),
+            "|-12|Tri Band|180");
+  const LoggerSetup& logger = options.logger;
+  EXPECT_EQ(logger.address + ":" + std::to_string(logger.port) + " " + logger.allowed.at(0) + " " +
+                logger.headingsTo.at(0).host + ":" + std::to_string(logger.headingsTo[0].port) + " " +
+                logger.headingsTo.at(1).host + ":" + std::to_string(logger.headingsTo[1].port),
+            "0.0.0.0:12040 192.168.1.0/24 192.168.1.5:13010 ::1:14000");
+}
+
 TEST(StationOptionsTest, MistakesAreUsageErrors) {
   const std::vector<std::vector<std::string>> wrong = {
       {},                                                       // no rotator
@@ -162,6 +197,24 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
       {"--http", "80a", "-r", "1:/dev/a:yaesu:1000"},             // port
       {"--preset", "EU:45", "-r", "1:/dev/a:yaesu:1000"},         // a preset, no page
       {"--http", "8080", "--preset", "EU", "-r", "1:/dev/a:yaesu:1000"},  // no azimuth
+      {"--name", "3:Yagi", "-r", "1:/dev/a:yaesu:1000"},           // no such rotator
+      {"--name", "1:Yagi", "--name", "1:Quad", "-r", "1:/dev/a:yaesu:1000"},  // named twice
+      {"--name", "1:a@b", "-r", "1:/dev/a:yaesu:1000"},            // '@' in a heading datagram
+      {"--name", "1: ", "-r", "1:/dev/a:yaesu:1000"},              // blank
+      {"--name", "1:a\tb", "-r", "1:/dev/a:yaesu:1000"},           // a control character
+      {"--name", "1", "-r", "1:/dev/a:yaesu:1000"},                // no name
+      {"--name", "1:Tri Band", "--name", "2:tri  band", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"},
+      {"--offset", "1:10.5", "-r", "1:/dev/a:yaesu:1000"},         // whole degrees
+      {"--offset", "1:360", "-r", "1:/dev/a:yaesu:1000"},
+      {"--offset", "1:5", "--offset", "1:6", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm", "12040", "-r", "1:/dev/a:yaesu:1000"},             // no rotator named
+      {"--n1mm", "0.0.0.0:12040", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},  // off loopback, no allow list
+      {"--n1mm", "12040", "--n1mm-allow", "10.0.0.0/40", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm", "x", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm-to", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},  // no --n1mm
+      {"--n1mm-allow", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm", "12040", "--n1mm-to", "host:0", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+      {"--n1mm", "12040", "--n1mm-to", "[]", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
   };
   for (const auto& args : wrong) {
     StationOptions options;

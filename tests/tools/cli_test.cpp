@@ -1,12 +1,24 @@
 // The tools' command lines as a user runs them: --help and --version alike in all three,
-// zeva-ctl's ways of naming the daemon and its note on turning an unconfigured rotator.
+// zeva-ctl's ways of naming the daemon and its note on turning an unconfigured rotator, and
+// zeva-ctl --station beside the real station, daemon and an emulated box.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "common/Common.h"
+#include "tests/station/Rotctl.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Time.h"
 
 namespace {
 
@@ -87,10 +99,170 @@ TEST(CtlOneShotTest, TurningWithoutConfiguringSaysTheDaemonForgets) {
   for (const auto& test : cases) {
     Result result = RunTool(ZEVA_CTL_PATH, test.first);
     SCOPED_TRACE(::testing::PrintToString(test.first) + "\n" + result.err);
-    EXPECT_EQ(result.status, 0);  // still sent, as before
+    // A device missing on the daemon's host (this one) is said, and nothing is sent.
+    const bool missing = test.first[0] == "configure";
+    EXPECT_EQ(result.status, missing ? 1 : 0);
+    EXPECT_EQ(result.err.find("/dev/zeva-none does not exist on this host") != std::string::npos, missing);
     EXPECT_EQ(result.err.find("forgets its rotators") != std::string::npos, !test.second.empty());
     if (!test.second.empty()) { EXPECT_NE(result.err.find("  zeva-ctl configure " + test.second), std::string::npos); }
   }
+  EXPECT_EQ(testing_support::Count(daemon.Stdout() + daemon.Stderr(), "Cannot open /dev/zeva-none"), 1u);  // raw only
+}
+
+// The real daemon, an emulated Yaesu box on a stable link as rotator 3 (so that nothing means
+// rotator 1 by mistake) and the station with its page (and a secret) on loopback; zeva-ctl
+// --station goes through it.
+class CtlStationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testing_support::PortIsFree()) << "TCP port 13020 is in use by another process";
+    char dirTemplate[] = "/tmp/zeva-ctl-station-XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    dir = dirTemplate;
+    std::ofstream(dir + "/secret") << "open sesame\n";
+    chmod((dir + "/secret").c_str(), 0600);
+    rotctlPort = station_test::FreePortPair();
+    do { httpPort = station_test::FreePortPair(); } while (httpPort == rotctlPort || httpPort == rotctlPort + 2);
+    ASSERT_TRUE(daemon.Start()) << daemon.Stderr();
+    ASSERT_TRUE(box.Start({ZEVA_BOXSIM_PATH, "-m", "yaesu", "-s", "60", "--link", dir + "/box"}) &&
+                !box.FirstStdoutLine(5000).empty());
+    StartStation();
+  }
+
+  void TearDown() override {
+    for (testing_support::ChildProcess* process : {&station, &box, static_cast<testing_support::ChildProcess*>(&daemon)})
+      process->Stop(5000);
+    for (const char* file : {"/box", "/secret"}) unlink((dir + file).c_str());
+    rmdir(dir.c_str());
+  }
+
+  void StartStation() {
+    ASSERT_TRUE(station.Start({ZEVA_STATION_PATH, "--base-port", std::to_string(rotctlPort), "--http",
+                               "127.0.0.1:" + std::to_string(httpPort), "--http-secret-file", dir + "/secret",
+                               "--rotator", "3:" + dir + "/box:yaesu:100"}));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return Ctl({"status"}).out.find(" still at ") != std::string::npos; }, 15000))
+        << station.Stderr();
+  }
+
+  // zeva-ctl --station PORT ARGS, with the secret in the environment when `secret` is set.
+  Result Ctl(const std::vector<std::string>& args, bool secret = false) {
+    std::vector<std::string> argv = {"-u", "ZEVA_STATION_SECRET"};
+    if (secret) argv = {"ZEVA_STATION_SECRET=open sesame"};
+    argv.insert(argv.end(), {ZEVA_CTL_PATH, "--station", std::to_string(httpPort)});
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunTool("env", argv);
+  }
+
+  std::string dir;
+  int rotctlPort = 0, httpPort = 0;
+  testing_support::Daemon daemon;
+  testing_support::ChildProcess box, station;
+};
+
+TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
+  const std::string secretFile = dir + "/secret";
+  // Arguments, with the secret in the environment; the exit status; what standard output and
+  // error must hold.
+  const struct { std::vector<std::string> args; bool secret; int status; std::string out, err; } cases[] = {
+      {{"status"}, false, 0, "rotator 3: Yaesu GS-232 on " + dir + "/box (rotctld port " + std::to_string(rotctlPort) + "), still at 000\n", ""},
+      {{"rotate", "3", "40"}, false, 5, "", "zeva-ctl: the station refused: the station's secret is needed to turn (give zeva-ctl the secret with --secret-file"},
+      {{"rotate", "3", "40", ",", "wait", "3", "40"}, true, 0, "rotator 3: turn to 40 from zeva-ctl 127.0.0.1\n", ""},
+      {{"--secret-file", secretFile, "turn", "3", "20,", "wait", "3", "20"}, false, 0, "3 020\n", ""},
+      {{"--secret-file", "/dev/zero", "stop", "3"}, false, 1, "", "zeva-ctl: the secret file /dev/zero must be a regular file of at most 4 KiB\n"},
+      {{"stop", "all", ",", "rotate", "9", "10"}, true, 5, "", "zeva-ctl: the station refused: there is no rotator 9\n"},
+      {{"configure", "3", "/dev/ttyUSB0", "yaesu", "100"}, true, 1, "", "the station configures its rotators itself"},
+      {{"raw", "VERSION"}, true, 1, "", "raw lines go to the daemon"},
+      {{"version"}, false, 0, std::string("zeva-station ") + zeva::kVersion + " at http://127.0.0.1:" + std::to_string(httpPort) + "; the daemon is within reach\n", ""},
+      {{"-H", "127.0.0.1", "version"}, false, 1, "", "--station goes through the station: give no daemon address beside it"},
+  };
+  for (const auto& test : cases) {
+    Result result = Ctl(test.args, test.secret);
+    SCOPED_TRACE(::testing::PrintToString(test.args) + "\n" + result.out + result.err);
+    EXPECT_EQ(result.status, test.status);
+    EXPECT_NE(result.out.find(test.out), std::string::npos);
+    EXPECT_NE(result.err.find(test.err), std::string::npos);
+  }
+  // The station named by its URL (a reverse proxy's, say), and one that is not there.
+  const std::string url = "http://127.0.0.1:" + std::to_string(httpPort);
+  EXPECT_NE(RunTool(ZEVA_CTL_PATH, {"--station", url + "/", "version"}).out.find(" at " + url + "; "), std::string::npos);
+  Result gone = RunTool(ZEVA_CTL_PATH, {"--station", "127.0.0.1:1", "status"});
+  EXPECT_EQ(gone.status, 2);
+  EXPECT_EQ(gone.err.rfind("zeva-ctl: cannot connect to the station at http://127.0.0.1:1: ", 0), 0u) << gone.err;
+}
+
+TEST_F(CtlStationTest, WhoTurnedItAndAStationThatComesBack) {
+  testing_support::ChildProcess watch;
+  ASSERT_TRUE(watch.Start({ZEVA_CTL_PATH, "--station", std::to_string(httpPort), "watch", "--for", "40"}));
+  ASSERT_TRUE(watch.WaitForStdout("3 000\n", 5000)) << watch.Stdout() << watch.Stderr();
+  ASSERT_EQ(Ctl({"rotate", "3", "20"}, true).status, 0);
+  // A tracker takes over and repeats its target: one log line for the change of source.
+  testing_support::TcpClient tracker;
+  ASSERT_TRUE(tracker.Connect(rotctlPort));
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(station_test::Ask(tracker, "P 30 0", 1), "RPRT 0\n");
+  ASSERT_TRUE(watch.WaitForStdout("rotator 3: turn to 30 from rotctld 127.0.0.1:", 5000)) << watch.Stdout();
+  EXPECT_TRUE(watch.WaitForStdout("3 030\n", 10000)) << watch.Stdout();
+  EXPECT_EQ(testing_support::Count(watch.Stdout(), "from rotctld"), 1u) << watch.Stdout();
+  const std::string log = station.Stderr();
+  EXPECT_NE(log.find("rotator 3: commands from zeva-ctl 127.0.0.1\n"), std::string::npos) << log;
+  EXPECT_EQ(testing_support::Count(log, "rotator 3: commands from rotctld 127.0.0.1:"), 1u) << log;
+  EXPECT_NE(log.find(" (until now from zeva-ctl 127.0.0.1)\n"), std::string::npos) << log;
+  EXPECT_NE(Ctl({"status"}).out.find("; last: turn to 30 from rotctld 127.0.0.1:"), std::string::npos);
+
+  // The station goes away and comes back: watch says both and goes on.
+  station.Stop(5000);
+  ASSERT_TRUE(watch.WaitForStderr("zeva-ctl: lost the station at http://127.0.0.1:" + std::to_string(httpPort) +
+                                  " (the event stream ended); trying again\n", 5000))
+      << watch.Stderr();
+  StartStation();
+  EXPECT_TRUE(watch.WaitForStderr("is back\n", 10000)) << watch.Stderr();
+  ASSERT_EQ(Ctl({"rotate", "3", "50"}, true).status, 0);
+  EXPECT_TRUE(watch.WaitForStdout("3 050\n", 10000)) << watch.Stdout();
+  watch.Signal(SIGINT);
+  EXPECT_EQ(watch.Wait(5000), 0);
+}
+
+// zeva-ctl -i on a terminal of its own: Ctrl+C clears a half-typed line, as shells do; on an
+// empty line it ends the shell with status 0.
+TEST_F(CtlStationTest, CtrlCClearsTheLineThenEndsTheShell) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const std::string slave = ptsname(master);
+  const std::string port = std::to_string(httpPort);
+  pid_t child = fork();
+  if (child == 0) {
+    setsid();
+    int terminal = open(slave.c_str(), O_RDWR);
+    ioctl(terminal, TIOCSCTTY, 0);
+    for (int fd = 0; fd < 3; ++fd) dup2(terminal, fd);
+    execl(ZEVA_CTL_PATH, ZEVA_CTL_PATH, "--station", port.c_str(), "-i", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string screen;
+  auto until = [&](const std::string& text) {
+    return testing_support::WaitUntil([&] {
+      char chunk[512];
+      struct pollfd ready = {master, POLLIN, 0};
+      while (poll(&ready, 1, 50) == 1) {
+        ssize_t count = read(master, chunk, sizeof chunk);
+        if (count <= 0) break;
+        screen.append(chunk, static_cast<size_t>(count));
+      }
+      return screen.find(text) != std::string::npos;
+    }, 5000);
+  };
+  auto type = [&](const std::string& keys) { ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); };
+  ASSERT_TRUE(until("zeva> ")) << screen;
+  type("rotate 3 3");
+  ASSERT_TRUE(until("rotate 3 3")) << screen;
+  type("\x03");
+  type("status\r");
+  EXPECT_TRUE(until("rotator 3: Yaesu GS-232")) << screen;  // not "rotate 3 3status"
+  type("\x03");
+  int status = -1;
+  EXPECT_TRUE(testing_support::WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 5000)) << screen;
+  if (status == -1) kill(child, SIGKILL), waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(master);
 }
 
 }  // namespace

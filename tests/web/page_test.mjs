@@ -2,7 +2,7 @@
 // puppeteer-core): the real daemon, two emulated boxes (Yaesu and Alfa SPID)
 // and the station with --http, all on loopback and pseudo-terminals.
 //
-// Environment (set by CTest): ZEVA_DAEMON, ZEVA_BOXSIM, ZEVA_STATION (the
+// Environment (set by CTest): ZEVA_DAEMON, ZEVA_BOXSIM, ZEVA_STATION, ZEVA_CTL (the
 // programs), ZEVA_CHROMIUM (the browser), ZEVA_SANITIZED=1 to skip the
 // latency figures; optional ZEVA_SCREENSHOT (where to write the page's
 // picture), ZEVA_WEB_RESULTS (where to write the latency table), and
@@ -90,7 +90,8 @@ const links = env.ZEVA_WEB_LINKS ? env.ZEVA_WEB_LINKS.split(",") : [`${dir}/box1
 
 function startStation(httpAddress, ports, extra = []) {
   return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", "--preset", "JA:330",
-    ...extra, "--rotator", `1:${links[0]}:yaesu:100:${ports[0]}`, "--rotator", `2:${links[1]}:spid:100:${ports[1]}`]);
+    "--name", "2:Tri Band", ...extra,
+    "--rotator", `1:${links[0]}:yaesu:100:${ports[0]}`, "--rotator", `2:${links[1]}:spid:100:${ports[1]}`]);
 }
 
 async function main() {
@@ -117,6 +118,8 @@ async function main() {
     await page.goto(`http://127.0.0.1:${httpPort}/`);
     await until("both cards with their bearings", async () =>
       (await card(page, 1))?.bearing === "0°" && (await card(page, 2))?.bearing === "200°");
+    assert.deepEqual(await page.$$eval(".card .name", (names) => names.map((n) => n.textContent)),
+      ["Rotator 1", "Tri Band"]);
 
     // Both cards follow the antennas: a typed bearing, a preset.
     await page.type('.card[data-id="1"] input', "120");
@@ -131,6 +134,17 @@ async function main() {
     assert(seen[0].size > 5 && seen[1].size > 5, "the cards showed the turns: " + [...seen[0]] + " / " + [...seen[1]]);
     assert(received(box1, "M120\r") && box1.log.includes("azimuth reached 120"));
     await until("box 2 at 45", () => /azimuth reached 0*45$/m.test(box2.log));
+
+    // Each card says who sent its rotator's last command, what and how long ago: the page, a
+    // tracker on the rotctld port, zeva-ctl through the station.
+    const last = (id) => page.$eval(`.card[data-id="${id}"] .last`, (node) => node.textContent);
+    await until("the page's turn shown", async () => /^Last: turn to 120 from page 127\.0\.0\.1, /.test(await last(1)));
+    assert.equal(await raw(rotctldPorts[1], "P 60 0\n"), "RPRT 0\n");
+    await until("the tracker's turn shown", async () => /^Last: turn to 60 from rotctld 127\.0\.0\.1:\d+, /.test(await last(2)));
+    const ctl = start(env.ZEVA_CTL, ["--station", String(httpPort), "turn", "2", "45"]);
+    assert.equal(await ctl.ended, 0, ctl.log);
+    await until("zeva-ctl's turn shown", async () => (await last(2)).startsWith("Last: turn to 45 from zeva-ctl 127.0.0.1, "));
+    await until("the age kept current", async () => / [2-9] s ago$/.test(await last(2)), 10000);
 
     // A click on the rose's south point turns to 180; stop reaches the box.
     const rose = await (await page.$('.card[data-id="1"] .rose')).boundingBox();
@@ -151,7 +165,8 @@ async function main() {
 
     // Malformed and oversized requests get a 4xx; rotctld clients and the
     // page go on.
-    assert.match(await raw(httpPort, "GARBAGE\r\n\r\n"), / 400 /);
+    assert.match(await raw(httpPort, "GET / HTTP/1.1\r\nno header line\r\n\r\n"), / 400 /);
+    assert.equal(await raw(httpPort, "GARBAGE\r\n\r\n"), "", "no HTTP at all: closed");
     assert.match(await raw(httpPort, "POST /api/turn HTTP/1.1\r\nHost: localhost\r\nContent-Length: 100000\r\n\r\n"), / 413 /);
     assert.match(await raw(httpPort, "GET /api/state HTTP/1.1\r\nHost: rebound.example\r\n\r\n"), / 403 /);
     assert.equal(await post(httpPort, "/api/turn", "rotator=1&bearing=north"), 400);

@@ -40,7 +40,7 @@ exec unshare --mount --propagation private --net $as_user sh -c '
   mount -t tmpfs -o mode=1777 tmpfs /dev/shm
   ln -s /proc/self/fd /dev/fd
   ZEVA_DAEMON=$build/app/zeva-rotator ZEVA_BOXSIM=$build/tools/boxsim/zeva-boxsim \
-  ZEVA_STATION=$build/tools/station/zeva-station ZEVA_CHROMIUM=$(command -v chromium || command -v chrome) \
+  ZEVA_STATION=$build/tools/station/zeva-station ZEVA_CTL=$build/tools/ctl/zeva-ctl ZEVA_CHROMIUM=$(command -v chromium || command -v chrome) \
   ZEVA_WEB_LINKS=/dev/ttyUSB0,/dev/ttyUSB1 ZEVA_WEB_ROTCTLD_PORTS=4533,4535 ZEVA_SCREENSHOT=$out \
     node "$web/page_test.mjs"
   echo "screenshot.sh: wrote $out"

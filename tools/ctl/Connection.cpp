@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 Connection::~Connection() { Close(); }
@@ -68,6 +68,21 @@ bool Connection::Connect(const std::string& host, int port, int timeoutMs, std::
   return false;
 }
 
+bool Connection::PeerIsLocal() const {
+  struct sockaddr_storage peer;
+  socklen_t length = sizeof peer;
+  if (fd < 0 || getpeername(fd, reinterpret_cast<struct sockaddr*>(&peer), &length) != 0) return false;
+  if (peer.ss_family == AF_INET) {
+    const struct sockaddr_in& address = reinterpret_cast<const struct sockaddr_in&>(peer);
+    return (ntohl(address.sin_addr.s_addr) >> 24) == 127;
+  }
+  if (peer.ss_family == AF_INET6) {
+    const struct in6_addr& address = reinterpret_cast<const struct sockaddr_in6&>(peer).sin6_addr;
+    return IN6_IS_ADDR_LOOPBACK(&address) || (IN6_IS_ADDR_V4MAPPED(&address) && address.s6_addr[12] == 127);
+  }
+  return false;
+}
+
 void Connection::ShutdownSending() {
   if (fd >= 0) shutdown(fd, SHUT_WR);
 }
@@ -107,28 +122,5 @@ bool Connection::Fill() {
     if (count <= 0) return false;
     buffer.append(chunk, static_cast<size_t>(count));
     return true;
-  }
-}
-
-Connection::Result Connection::ReadLine(std::string& line, int timeoutMs, const volatile sig_atomic_t* interrupted) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-  for (;;) {
-    if (TakeBufferedLine(line)) return Result::Line;
-    if (fd < 0) return Result::Closed;
-    if (interrupted != nullptr && *interrupted) return Result::Interrupted;
-    int wait = 100;
-    if (timeoutMs >= 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) return Result::Timeout;
-      if (left < wait) wait = static_cast<int>(left);
-    }
-    struct pollfd waiter = {fd, POLLIN, 0};
-    int ready = poll(&waiter, 1, wait);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return Result::Error;
-    }
-    if (ready > 0 && !Fill()) return Result::Closed;
   }
 }

@@ -2,15 +2,16 @@
 // command lines ended by a single carriage return, and cuts the received
 // byte stream into lines at carriage returns (a line feed next to one is
 // dropped).
+//
+// Owned by main(); called on the main thread only.
 #pragma once
 
-#include <csignal>
 #include <string>
 
-class Connection {
- public:
-  enum class Result { Line, Timeout, Closed, Interrupted, Error };
+#include "Link.h"
 
+class Connection : public Link {
+ public:
   Connection() = default;
   ~Connection();
   Connection(const Connection&) = delete;
@@ -23,21 +24,17 @@ class Connection {
   // end of the stream after the lines already sent).
   void ShutdownSending();
 
+  // Whether the daemon is on this host (a loopback address), where zeva-ctl
+  // sees the same devices as it does.
+  bool PeerIsLocal() const;
+
   // Sends `line` and a carriage return. False when the connection is gone.
   bool SendLine(const std::string& line);
 
-  // Waits up to `timeoutMs` (< 0: no limit) for the next complete line.
-  // Returns Interrupted when `interrupted` is set while waiting (checked at
-  // least every 100 ms).
-  Result ReadLine(std::string& line, int timeoutMs, const volatile sig_atomic_t* interrupted);
-
-  // Takes a line that is already complete in the buffer, without waiting.
-  bool TakeBufferedLine(std::string& line);
-
-  int Fd() const { return fd; }
-  // Reads what is waiting on the socket into the buffer (after poll said
-  // readable). False when the daemon closed the connection or it failed.
-  bool Fill();
+  bool TakeBufferedLine(std::string& line) override;
+  int Fd() const override { return fd; }
+  // False when the daemon closed the connection or it failed.
+  bool Fill() override;
 
  private:
   int fd = -1;

@@ -122,17 +122,21 @@ bool CtlCommand::Parse(const std::vector<std::string>& words, CtlCommand& comman
       error = "unknown model '" + words[3] + "'; use a number or one of " + ModelNames();
       return false;
     }
-  } else if (verb == "rotate") {
+  } else if (verb == "rotate" || verb == "turn") {
     command.kind = Kind::Rotate;
     if (!needs(3, "rotate ID DEGREES")) return false;
     if (!number(1, command.id, "ID") || !number(2, command.degrees, "DEGREES")) return false;
   } else if (verb == "stop") {
     command.kind = Kind::Stop;
-    if (!needs(2, "stop ID")) return false;
-    if (!number(1, command.id, "ID")) return false;
+    if (!needs(2, "stop ID|all")) return false;
+    command.all = Lower(words[1]) == "all";
+    if (!command.all && !number(1, command.id, "ID")) return false;
   } else if (verb == "version") {
     command.kind = Kind::Version;
     if (!needs(1, "version")) return false;
+  } else if (verb == "status") {
+    command.kind = Kind::Status;
+    if (!needs(1, "status")) return false;
   } else if (verb == "raw") {
     command.kind = Kind::Raw;
     if (count < 2) {

@@ -7,10 +7,11 @@
 #include <vector>
 
 struct CtlCommand {
-  enum class Kind { Configure, Rotate, Stop, Version, Raw, Wait, Watch, Sleep, Echo, Help, Quit };
+  enum class Kind { Configure, Rotate, Stop, Version, Status, Raw, Wait, Watch, Sleep, Echo, Help, Quit };
 
   Kind kind = Kind::Version;
   int id = 0;                // configure, rotate, stop, wait
+  bool all = false;          // stop all (a station's rotators)
   int degrees = 0;           // rotate, wait
   std::string device;        // configure
   int model = 0;             // configure

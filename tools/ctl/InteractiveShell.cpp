@@ -17,8 +17,8 @@
 #endif
 #endif
 
-#include "Connection.h"
 #include "CtlCommand.h"
+#include "Link.h"
 #include "Session.h"
 
 namespace {
@@ -32,16 +32,17 @@ InteractiveShell* activeShell = nullptr;
 
 }  // namespace
 
-InteractiveShell::InteractiveShell(Connection& connection, Session& session, bool terminal)
-    : connection(connection), session(session), terminal(terminal) {}
+InteractiveShell::InteractiveShell(Link& link, Session& session, bool terminal)
+    : link(link), session(session), terminal(terminal) {}
 
 void InteractiveShell::PrintHelp() {
   printf(
       "Commands (one per line; words are case-insensitive):\n"
       "  configure ID DEVICE MODEL POLLMS   MODEL: %s, or any number\n"
-      "  rotate ID DEGREES\n"
-      "  stop ID\n"
+      "  rotate ID DEGREES                  (or turn ID DEGREES)\n"
+      "  stop ID                            (a station's: stop all too)\n"
       "  version\n"
+      "  status                             a station's rotators, who turned them last\n"
       "  raw TEXT                           send TEXT as it is, then a CR\n"
       "  wait ID DEGREES [--tolerance N] [--timeout SECONDS]\n"
       "  watch [--for SECONDS]              print bearings (Ctrl+C ends)\n"
@@ -89,7 +90,7 @@ int InteractiveShell::HandleInput(const std::string& input) {
     return -1;
   }
   int status = session.Execute(command);
-  if (status == Session::kLost) return status;
+  if (status == Session::kLost && !session.Recovers()) return status;
   if (status == Session::kInterrupted) {
     Session::interrupted = 0;
     printf("\n");
@@ -98,21 +99,22 @@ int InteractiveShell::HandleInput(const std::string& input) {
 }
 
 int InteractiveShell::Run() {
+  session.StartListening();
 #if ZEVA_HAVE_LIBEDIT
   if (terminal) return RunEditor();
 #endif
   return RunPlain();
 }
 
-int InteractiveShell::ReadDaemon(bool underEditor) {
-  if (!connection.Fill()) {
+int InteractiveShell::ReadPushed(bool underEditor) {
+  if (!link.Fill()) {
     if (terminal) printf("\n");
     fprintf(stderr, "zeva-ctl: the daemon closed the connection\n");
     return Session::kLost;
   }
   std::string line;
   bool any = false;
-  while (connection.TakeBufferedLine(line)) {
+  while (link.TakeBufferedLine(line)) {
     // Up to the prompt's line, which is cleared and printed over.
     if (terminal && !any) printf("\r\033[K");
     session.HandleLine(line, nullptr);
@@ -143,6 +145,7 @@ void InteractiveShell::OnEditedLine(char* text) {
   std::string line = text;
   free(text);
   if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
+  shell.typed = false;
   shell.editorStatus = shell.HandleInput(line);
   // Some libedit versions leave the terminal as it is while a command runs
   // (cooked, so Ctrl+C interrupts a wait) until told to read again.
@@ -153,22 +156,38 @@ int InteractiveShell::RunEditor() {
   activeShell = this;
   editorStatus = -1;
   rl_readline_name = "zeva-ctl";  // "zeva-ctl:" lines of ~/.editrc apply
+  // Ctrl+C comes to zeva-ctl's handler alone; libedit's own would put the
+  // terminal back into its normal mode and signal the whole process group.
+  rl_catch_signals = 0;
   rl_callback_handler_install(kPrompt, &InteractiveShell::OnEditedLine);
+  typed = false;
   while (editorStatus < 0) {
-    struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {connection.Fd(), POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno != EINTR) {
-        editorStatus = Session::kFailed;
-      } else if (Session::interrupted) {
-        printf("\n");
+    struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {link.Fd(), POLLIN, 0}};
+    const int ready = poll(fds, 2, -1);
+    // Ctrl+C may come with keys typed after it: it goes first.
+    if (Session::interrupted) {
+      Session::interrupted = 0;
+      printf("\n");
+      if (!typed) {
         editorStatus = Session::kOk;
+      } else {
+        // As shells do: the half-typed line goes, a fresh prompt comes
+        // (starting over drops the editor's line).
+        rl_callback_handler_remove();
+        rl_callback_handler_install(kPrompt, &InteractiveShell::OnEditedLine);
+        typed = false;
       }
       continue;
     }
-    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) editorStatus = ReadDaemon(true);
+    if (ready < 0) {
+      if (errno != EINTR) editorStatus = Session::kFailed;
+      continue;
+    }
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) editorStatus = ReadPushed(true);
     if (editorStatus >= 0) break;
     if (fds[0].revents & POLLIN) {
       rl_callback_read_char();
+      if (editorStatus < 0) typed = rl_end > 0;
     } else if (fds[0].revents & (POLLHUP | POLLERR)) {
       editorStatus = Session::kOk;  // the terminal went away
     }
@@ -183,7 +202,7 @@ int InteractiveShell::RunPlain() {
   std::string input;
   Prompt();
   for (;;) {
-    struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {connection.Fd(), POLLIN, 0}};
+    struct pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {link.Fd(), POLLIN, 0}};
     int ready = poll(fds, 2, -1);
     if (ready < 0) {
       if (errno != EINTR) return Session::kFailed;
@@ -194,7 +213,7 @@ int InteractiveShell::RunPlain() {
       continue;
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-      int status = ReadDaemon(false);
+      int status = ReadPushed(false);
       if (status >= 0) return status;
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {

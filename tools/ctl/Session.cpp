@@ -1,11 +1,14 @@
 #include "Session.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 #include "Connection.h"
 #include "ProgressLine.h"
+#include "StationLink.h"
 
 volatile sig_atomic_t Session::interrupted = 0;
 
@@ -23,9 +26,34 @@ std::chrono::steady_clock::time_point After(double seconds) {
          std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
 }
 
+// A station's answer other than Done: said, and the exit status.
+int Unanswered(StationLink::Answer answer, const std::string& message, const std::string& url) {
+  if (answer == StationLink::Answer::Interrupted) return Session::kInterrupted;
+  if (answer == StationLink::Answer::Refused) {
+    fprintf(stderr, "zeva-ctl: the station refused: %s\n", message.c_str());
+    return Session::kRefused;
+  }
+  fprintf(stderr, "zeva-ctl: cannot reach the station at %s: %s\n", url.c_str(), message.c_str());
+  return Session::kLost;
+}
+
 }  // namespace
 
-Session::Session(Connection& connection, bool terminal) : connection(connection), terminal(terminal) {}
+Session::Session(Connection& connection, bool terminal)
+    : link(connection), connection(&connection), terminal(terminal) {}
+
+Session::Session(StationLink& station, const StationState& state, bool terminal)
+    : link(station), station(&station), initial(state), terminal(terminal) {
+  // A box that never reports (a DCU-1) has the bearing it was sent: not one
+  // to wait for.
+  for (const StationState::Rotator& rotator : state.rotators) {
+    if (rotator.hasBearing && rotator.state != "blind") bearings[rotator.id] = rotator.bearing;
+  }
+}
+
+void Session::StartListening() {
+  if (station != nullptr) station->Follow(initial);
+}
 
 bool Session::ParseBearing(const std::string& line, int& id, int& bearing) {
   int consumed = 0;
@@ -42,7 +70,10 @@ void Session::HandleLine(const std::string& line, ProgressLine* progress) {
   int id = 0;
   int bearing = 0;
   if (ParseBearing(line, id, bearing)) bearings[id] = bearing;
-  if (progress != nullptr) {
+  if (line.compare(0, 10, "zeva-ctl: ") == 0) {
+    if (progress != nullptr) progress->Finish();
+    fprintf(stderr, "%s\n", line.c_str());
+  } else if (progress != nullptr) {
     progress->PrintAbove(line);
   } else {
     printf("%s\n", line.c_str());
@@ -51,11 +82,12 @@ void Session::HandleLine(const std::string& line, ProgressLine* progress) {
 }
 
 void Session::Finish() {
-  connection.ShutdownSending();
+  if (connection == nullptr) return;  // a station answered every command already
+  connection->ShutdownSending();
   auto deadline = After(3.0);
   for (;;) {
     std::string line;
-    if (connection.ReadLine(line, MillisecondsUntil(deadline), nullptr) != Connection::Result::Line) return;
+    if (link.ReadLine(line, MillisecondsUntil(deadline), nullptr) != Connection::Result::Line) return;
     HandleLine(line, nullptr);
   }
 }
@@ -67,6 +99,11 @@ int Session::Lost() {
 
 int Session::Execute(const CtlCommand& command) {
   using Kind = CtlCommand::Kind;
+  if (command.kind == Kind::Wait || command.kind == Kind::Watch || command.kind == Kind::Sleep) StartListening();
+  if (station != nullptr && command.kind != Kind::Wait && command.kind != Kind::Watch &&
+      command.kind != Kind::Sleep && command.kind != Kind::Echo) {
+    return AtStation(command);
+  }
   switch (command.kind) {
     case Kind::Rotate: {
       auto known = bearings.find(command.id);
@@ -75,14 +112,34 @@ int Session::Execute(const CtlCommand& command) {
       } else {
         origins.erase(command.id);
       }
-      if (!connection.SendLine(command.Line())) return Lost();
+      if (!connection->SendLine(command.Line())) return Lost();
       return kOk;
     }
-    case Kind::Configure:
     case Kind::Stop:
-    case Kind::Raw:
-      if (!connection.SendLine(command.Line())) return Lost();
+      if (command.all) {
+        fprintf(stderr, "zeva-ctl: stop all needs a station (--station); the daemon stops one rotator at a time\n");
+        return kFailed;
+      }
+      if (!connection->SendLine(command.Line())) return Lost();
       return kOk;
+    case Kind::Configure:
+      // The daemon answers no CONFIGURE: it only logs a device it cannot
+      // open. On this host zeva-ctl can look for the device first.
+      if (connection->PeerIsLocal() && access(command.device.c_str(), F_OK) != 0) {
+        fprintf(stderr,
+                "zeva-ctl: %s does not exist on this host, where the daemon runs; rotator %d is not "
+                "configured (nothing sent)\n",
+                command.device.c_str(), command.id);
+        return kFailed;
+      }
+      if (!connection->SendLine(command.Line())) return Lost();
+      return kOk;
+    case Kind::Raw:
+      if (!connection->SendLine(command.Line())) return Lost();
+      return kOk;
+    case Kind::Status:
+      fprintf(stderr, "zeva-ctl: the daemon lists no rotators; a station does (zeva-ctl --station [HOST:]PORT status)\n");
+      return kFailed;
     case Kind::Version: return Version();
     case Kind::Wait: return Wait(command);
     case Kind::Watch: return Listen(command.seconds, true);
@@ -96,11 +153,11 @@ int Session::Execute(const CtlCommand& command) {
 }
 
 int Session::Version() {
-  if (!connection.SendLine("VERSION")) return Lost();
+  if (!connection->SendLine("VERSION")) return Lost();
   auto deadline = After(kVersionTimeoutMs / 1000.0);
   for (;;) {
     std::string line;
-    switch (connection.ReadLine(line, MillisecondsUntil(deadline), &interrupted)) {
+    switch (link.ReadLine(line, MillisecondsUntil(deadline), &interrupted)) {
       case Connection::Result::Line:
         if (line.compare(0, 8, "VERSION ") == 0) {
           printf("%s\n", line.c_str());
@@ -119,12 +176,20 @@ int Session::Version() {
 }
 
 int Session::Listen(double seconds, bool untilInterrupted) {
+  // A station's rotators are where they were: say so first, as the daemon
+  // does when a rotator is configured.
+  if (station != nullptr && untilInterrupted) {
+    for (const auto& known : bearings) {
+      printf("%d %03d\n", known.first, known.second);
+    }
+    fflush(stdout);
+  }
   bool forever = seconds < 0;
   auto deadline = After(forever ? 0 : seconds);
   for (;;) {
     std::string line;
     int timeout = forever ? -1 : MillisecondsUntil(deadline);
-    switch (connection.ReadLine(line, timeout, &interrupted)) {
+    switch (link.ReadLine(line, timeout, &interrupted)) {
       case Connection::Result::Line: HandleLine(line, nullptr); break;
       case Connection::Result::Timeout: return kOk;
       case Connection::Result::Interrupted: return untilInterrupted ? kOk : kInterrupted;
@@ -155,7 +220,7 @@ int Session::Wait(const CtlCommand& command) {
   auto deadline = After(command.seconds);
   for (;;) {
     std::string line;
-    Connection::Result result = connection.ReadLine(line, MillisecondsUntil(deadline), &interrupted);
+    Connection::Result result = link.ReadLine(line, MillisecondsUntil(deadline), &interrupted);
     if (result == Connection::Result::Line) {
       int id = 0;
       int bearing = 0;
@@ -194,4 +259,51 @@ int Session::Wait(const CtlCommand& command) {
     if (result == Connection::Result::Interrupted) return kInterrupted;
     return Lost();
   }
+}
+
+int Session::AtStation(const CtlCommand& command) {
+  using Kind = CtlCommand::Kind;
+  using Answer = StationLink::Answer;
+  std::string message;
+  Answer answer = Answer::Done;
+  switch (command.kind) {
+    case Kind::Rotate: {
+      auto known = bearings.find(command.id);
+      if (known != bearings.end()) {
+        origins[command.id] = known->second;
+      } else {
+        origins.erase(command.id);
+      }
+      answer = station->Turn(command.id, command.degrees, message);
+      break;
+    }
+    case Kind::Stop: answer = station->Stop(command.all ? 0 : command.id, message); break;
+    case Kind::Version:
+    case Kind::Status: {
+      StationState state;
+      answer = station->Fetch(state, message);
+      if (answer != Answer::Done) break;
+      printf("zeva-station %s at %s; %s\n", state.version.c_str(), station->Url().c_str(),
+             state.daemon ? "the daemon is within reach" : "the daemon is OUT OF REACH");
+      if (command.kind == Kind::Status) {
+        const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch()).count();
+        for (const std::string& line : state.Summary(now)) printf("%s\n", line.c_str());
+      }
+      fflush(stdout);
+      break;
+    }
+    case Kind::Configure:
+      fprintf(stderr,
+              "zeva-ctl: the station configures its rotators itself (its --rotator options);\n"
+              "  zeva-ctl --station %s status   lists them, and its page shows them\n",
+              station->Url().c_str());
+      return kFailed;
+    case Kind::Raw:
+      fprintf(stderr, "zeva-ctl: raw lines go to the daemon, which only the station talks to; "
+                      "use rotate and stop\n");
+      return kFailed;
+    default: return kOk;
+  }
+  return answer == Answer::Done ? kOk : Unanswered(answer, message, station->Url());
 }

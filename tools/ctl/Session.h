@@ -1,7 +1,10 @@
-// Runs zeva-ctl's commands over one connection to the daemon: sends their
-// lines, prints the lines the daemon pushes ("N BBB" bearings and anything
-// else) as they arrive, remembers each rotator's last bearing, and does the
-// waiting commands (version, wait, watch, sleep).
+// Runs zeva-ctl's commands over one link: to the daemon (sends their
+// lines) or to a station (its JSON API). Prints the lines pushed to it ("N
+// BBB" bearings and anything else; zeva-ctl's own notices, "zeva-ctl: ...",
+// on standard error) as they arrive, remembers each rotator's last bearing,
+// and does the waiting commands (version, wait, watch, sleep).
+//
+// Owned by main(); called on the main thread only.
 #pragma once
 
 #include <csignal>
@@ -9,9 +12,12 @@
 #include <string>
 
 #include "CtlCommand.h"
+#include "StationState.h"
 
 class Connection;
+class Link;
 class ProgressLine;
+class StationLink;
 
 class Session {
  public:
@@ -21,11 +27,21 @@ class Session {
     kFailed = 1,        // usage error, bad command, no answer to version
     kNoConnection = 2,  // cannot connect
     kTimedOut = 3,      // wait did not reach its bearing in time
-    kLost = 4,          // the daemon closed the connection
+    kLost = 4,          // the daemon closed the connection; the station cannot be reached
+    kRefused = 5,       // the station refused a command
     kInterrupted = 130  // Ctrl+C during wait or sleep
   };
 
+  // Against the daemon.
   Session(Connection& connection, bool terminal);
+  // Against a station, whose state was `state` when zeva-ctl connected.
+  Session(StationLink& station, const StationState& state, bool terminal);
+
+  // Whether the link comes back by itself after it was lost (a station's).
+  bool Recovers() const { return station != nullptr; }
+  // Starts listening for pushed lines where that takes a step of its own
+  // (a station's event stream); the interactive shell does it at once.
+  void StartListening();
 
   // Runs one command; returns kOk or the status to exit with.
   int Execute(const CtlCommand& command);
@@ -46,11 +62,15 @@ class Session {
   int Wait(const CtlCommand& command);
   int Listen(double seconds, bool untilInterrupted);
   int Lost();
+  int AtStation(const CtlCommand& command);
 
   static bool ParseBearing(const std::string& line, int& id, int& bearing);
   static int Distance(int a, int b);
 
-  Connection& connection;
+  Link& link;
+  Connection* connection = nullptr;  // one of the two
+  StationLink* station = nullptr;
+  StationState initial;              // a station's state when zeva-ctl connected
   bool terminal;
   std::map<int, int> bearings;
   std::map<int, int> origins;  // bearing when the last rotate was sent

@@ -1,5 +1,8 @@
 // zeva-ctl: a small command-line client for the zeva-rotator daemon.
+#include <curl/curl.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -13,19 +16,24 @@
 #include "CtlCommand.h"
 #include "InteractiveShell.h"
 #include "Session.h"
+#include "StationLink.h"
 #include "common/Common.h"
 #include "tools/CommandLine.h"
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 5000;
+constexpr const char* kSecretVariable = "ZEVA_STATION_SECRET";
+constexpr off_t kMaxSecretFile = 4096;
 
 void PrintHelp() {
   printf(
       "Usage: zeva-ctl [OPTIONS] [HOST:PORT] COMMAND [ARGS] [, COMMAND [ARGS] ...]\n"
       "       zeva-ctl [OPTIONS] [HOST:PORT] [-i]\n"
+      "       zeva-ctl --station [HOST:]PORT [OPTIONS] COMMAND ... | -i\n"
       "\n"
-      "Talks to the zeva-rotator daemon (default 127.0.0.1 port %d). Commands\n"
+      "Talks to the zeva-rotator daemon (default 127.0.0.1 port %d), or with\n"
+      "--station to the rotators of a running zeva-station (see below). Commands\n"
       "separated by \",\" (a word of its own, or at the end of a word) run one\n"
       "after the other on ONE connection. This matters: the daemon forgets all\n"
       "rotators when its client disconnects, so configure and turn them in the\n"
@@ -38,9 +46,11 @@ void PrintHelp() {
       "        bind rotator ID to the serial DEVICE; MODEL is a number or one of\n"
       "        %s;\n"
       "        POLLMS is the polling period in milliseconds\n"
-      "  rotate ID DEGREES      turn rotator ID to DEGREES\n"
-      "  stop ID                stop rotator ID\n"
+      "  rotate ID DEGREES      turn rotator ID to DEGREES (also: turn ID DEGREES)\n"
+      "  stop ID                stop rotator ID (a station's: stop all too)\n"
       "  version                print the daemon's version (fails after 2 s)\n"
+      "  status                 a station's rotators: state, bearing, target, and\n"
+      "                         the last command: from whom, how long ago\n"
       "  raw TEXT...            send TEXT (words joined by blanks) and a CR\n"
       "  wait ID DEGREES [--tolerance N] [--timeout SECONDS]\n"
       "        wait until rotator ID reports a bearing within N degrees (default\n"
@@ -58,12 +68,27 @@ void PrintHelp() {
       "sending side and waits (up to 3 s) for the daemon to hang up, printing\n"
       "what still arrives.\n"
       "\n"
+      "With --station, zeva-ctl goes through the station (the daemon's one client)\n"
+      "over its web page's JSON API: rotate, stop, wait, watch, sleep and -i work\n"
+      "as they do against the daemon, bearings printed the same way, with who sent\n"
+      "each new command (\"rotator 1: turn to 120 from page 10.0.0.7\"). The\n"
+      "station configures its rotators itself, so configure and raw do not apply.\n"
+      "A rotate or stop is done once the daemon has taken it; a refusal is printed\n"
+      "with the station's reason (exit 5). When the station goes away, watch and\n"
+      "-i say so and connect again until it is back.\n"
+      "\n"
       "Options:\n"
       "  -H, --host HOST[:PORT]  daemon host (default 127.0.0.1) and, if given,\n"
       "                          its port; an IPv6 address goes in brackets\n"
       "                          ([::1]:13020). A first word HOST:PORT (it holds\n"
       "                          a colon, which no command does) means the same\n"
       "  -p, --port PORT         daemon port (default %d) when HOST names none\n"
+      "  -s, --station [HOST:]PORT  go through the station whose page is on PORT\n"
+      "                          of HOST (default 127.0.0.1), or at an http:// or\n"
+      "                          https:// URL\n"
+      "      --secret-file FILE  the station's secret (its first line), needed to\n"
+      "                          turn when the station asks for one; without it,\n"
+      "                          the environment variable %s\n"
       "  -i, --interactive       interactive mode (prompt \"zeva> \" on a terminal)\n"
       "  -V, --version           print the version\n"
       "  -h, --help              this text\n"
@@ -71,11 +96,16 @@ void PrintHelp() {
       "Examples:\n"
       "  zeva-ctl configure 1 /dev/pts/5 yaesu 1000 , rotate 1 90 , wait 1 90\n"
       "  zeva-ctl board.local:13020 version\n"
+      "  zeva-ctl --station 8080 rotate 1 90 , wait 1 90\n"
+      "  zeva-ctl --station board.local:8080 status\n"
       "\n"
-      "Exit status: 0 success; 1 usage error or no reply to version; 2 cannot\n"
-      "connect; 3 wait timed out; 4 the daemon closed the connection; 130\n"
-      "interrupted (Ctrl+C) during wait or sleep (watch ends with 0).\n",
-      zeva::kTcpPort, CtlCommand::ModelNames().c_str(), CtlCommand::kDefaultWaitTimeout, zeva::kTcpPort);
+      "Exit status: 0 success; 1 usage error, no reply to version, or a command\n"
+      "that does not apply; 2 cannot connect; 3 wait timed out; 4 the daemon\n"
+      "closed the connection, or the station cannot be reached; 5 the station\n"
+      "refused a command; 130 interrupted (Ctrl+C) during wait or sleep (watch\n"
+      "ends with 0).\n",
+      zeva::kTcpPort, CtlCommand::ModelNames().c_str(), CtlCommand::kDefaultWaitTimeout, zeva::kTcpPort,
+      kSecretVariable);
 }
 
 void OnInterrupt(int) { Session::interrupted = 1; }
@@ -152,28 +182,93 @@ void WarnIfNotConfigured(const std::vector<CtlCommand>& commands, const std::vec
           turn->id, turn->id, call.c_str());
 }
 
+// The first line of a regular file of at most 4 KiB (never a FIFO or a
+// device, which could block or never end).
+bool ReadSecret(const std::string& path, std::string& secret, std::string& error) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat status;
+  if (fd < 0 || fstat(fd, &status) != 0) {
+    error = "cannot read the secret file " + path + ": " + strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  char text[kMaxSecretFile + 1];
+  ssize_t count = -1;
+  if (S_ISREG(status.st_mode) && status.st_size <= kMaxSecretFile) count = read(fd, text, sizeof text);
+  close(fd);
+  if (!S_ISREG(status.st_mode) || count < 0 || count > kMaxSecretFile) {
+    error = "the secret file " + path + " must be a regular file of at most 4 KiB";
+    return false;
+  }
+  secret.assign(text, static_cast<size_t>(count));
+  secret = secret.substr(0, secret.find('\n'));
+  while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
+  if (secret.empty()) {
+    error = "the secret file " + path + " starts with an empty line";
+    return false;
+  }
+  if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    fprintf(stderr, "zeva-ctl: warning: other users can read the secret file %s (chmod 600 it)\n", path.c_str());
+  }
+  return true;
+}
+
+// The commands, or the shell, through a station.
+int RunAtStation(const std::string& url, const std::string& secret, const std::vector<CtlCommand>& commands,
+                 bool interactive) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  int status = Session::kOk;
+  {
+    StationLink station(url, secret, &Session::interrupted);
+    StationState state;
+    std::string error;
+    StationLink::Answer answer = station.Fetch(state, error);
+    if (answer != StationLink::Answer::Done) {
+      fprintf(stderr, "zeva-ctl: cannot connect to the station at %s: %s\n", url.c_str(), error.c_str());
+      status = answer == StationLink::Answer::Interrupted ? Session::kInterrupted : Session::kNoConnection;
+    } else {
+      Session session(station, state, isatty(STDOUT_FILENO) != 0);
+      if (interactive) {
+        InteractiveShell shell(station, session, isatty(STDIN_FILENO) != 0);
+        status = shell.Run();
+      } else {
+        for (const CtlCommand& command : commands) {
+          status = session.Execute(command);
+          if (status != Session::kOk) break;
+        }
+      }
+    }
+  }
+  curl_global_cleanup();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum { kPort = 256 };
+  enum { kSecretFile = 256 };
   static const struct option kOptions[] = {
       {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
       {"host", required_argument, nullptr, 'H'},   {"port", required_argument, nullptr, 'p'},
-      {"interactive", no_argument, nullptr, 'i'},  {nullptr, 0, nullptr, 0},
+      {"interactive", no_argument, nullptr, 'i'},  {"station", required_argument, nullptr, 's'},
+      {"secret-file", required_argument, nullptr, kSecretFile},
+      {nullptr, 0, nullptr, 0},
   };
   std::string host = "127.0.0.1";
   int port = -1;        // from HOST:PORT, which wins over --port
   int optionPort = -1;  // from --port
   bool hostGiven = false;
   bool interactive = false;
+  std::string stationUrl;  // --station, as a URL
+  std::string secretFile;
   std::string error;
   opterr = 0;
   for (;;) {
     int word = zeva_tools::GetoptWord();
-    int option = getopt_long(argc, argv, "+:hVH:p:i", kOptions, nullptr);
+    int option = getopt_long(argc, argv, "+:hVH:p:is:", kOptions, nullptr);
     if (option == -1) {
       // A first word with a colon is never a command: it is HOST:PORT.
-      if (hostGiven || optind >= argc || strchr(argv[optind], ':') == nullptr) break;
+      if (hostGiven || !stationUrl.empty() || optind >= argc || strchr(argv[optind], ':') == nullptr) break;
       if (!ParseHost(argv[optind], host, port, error)) return Usage(error);
       hostGiven = true;
       ++optind;
@@ -183,6 +278,10 @@ int main(int argc, char** argv) {
       case 'h': PrintHelp(); return 0;
       case 'V': printf("zeva-ctl %s\n", zeva::kVersion); return 0;
       case 'i': interactive = true; break;
+      case 's':
+        if (!StationLink::MakeUrl(optarg, stationUrl, error)) return Usage("--station " + error);
+        break;
+      case kSecretFile: secretFile = optarg; break;
       case 'H':
         if (!ParseHost(optarg, host, port, error)) return Usage("--host " + error);
         hostGiven = true;
@@ -197,6 +296,10 @@ int main(int argc, char** argv) {
       default: return Usage(zeva_tools::GetoptMistake(option, argv[word], kOptions));
     }
   }
+  if (!stationUrl.empty() && (hostGiven || optionPort > 0)) {
+    return Usage("--station goes through the station: give no daemon address beside it");
+  }
+  if (stationUrl.empty() && !secretFile.empty()) return Usage("--secret-file is for --station");
   if (port < 0) port = optionPort > 0 ? optionPort : zeva::kTcpPort;
 
   std::vector<CtlCommand> commands;
@@ -216,6 +319,20 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+
+  if (!stationUrl.empty()) {
+    std::string secret;
+    const char* fromEnvironment = getenv(kSecretVariable);
+    if (!secretFile.empty()) {
+      if (!ReadSecret(secretFile, secret, error)) {
+        fprintf(stderr, "zeva-ctl: %s\n", error.c_str());
+        return Session::kFailed;
+      }
+    } else if (fromEnvironment != nullptr) {
+      secret = fromEnvironment;
+    }
+    return RunAtStation(stationUrl, secret, commands, interactive);
+  }
 
   Connection connection;
   if (!connection.Connect(host, port, kConnectTimeoutMs, error)) {

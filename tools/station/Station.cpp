@@ -37,6 +37,7 @@ Station::Station(const StationOptions& options) : options(options) {
 }
 
 Station::~Station() {
+  logger.reset();
   web.reset();
   listeners.clear();
   if (link) link->Close();
@@ -55,6 +56,10 @@ bool Station::Open(std::string& error) {
   if (options.httpPort != 0) {
     web = std::make_unique<WebFront>(options, rotators, *link);
     if (!web->Open(error)) return false;
+  }
+  if (options.logger.port != 0) {
+    logger = std::make_unique<N1mmFront>(options, rotators);
+    if (!logger->Open(error)) return false;
   }
   return true;
 }
@@ -82,11 +87,13 @@ int Station::Run() {
       for (auto& listener : listeners) listener->Service(now);
     }
     if (web) web->Service(now);
+    if (logger) logger->Service(now);
 
     Clock::time_point next = std::min(watchAt, link->NextDeadline());
     for (auto& rotator : rotators) next = std::min(next, rotator->NextDeadline());
     for (auto& listener : listeners) next = std::min(next, listener->NextDeadline());
     if (web) next = std::min(next, web->NextDeadline());
+    if (logger) next = std::min(next, logger->NextDeadline());
     int timeoutMs = kMaxSleepMs;
     if (next != Clock::time_point::max()) {
       auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
@@ -98,10 +105,12 @@ int Station::Run() {
     link->AddToPollSet(pollSet);
     for (auto& listener : listeners) listener->AddToPollSet(pollSet);
     if (web) web->AddToPollSet(pollSet);
+    if (logger) logger->AddToPollSet(pollSet);
     pollSet.Wait(timeoutMs);
     pollSet.Dispatch();
   }
   StationLog("stopping");
+  logger.reset();
   web.reset();
   listeners.clear();
   link->Close();

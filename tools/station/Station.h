@@ -7,7 +7,8 @@
 // an empty registry. Whenever the daemon has carried out the last batch,
 // the rotators' waiting commands go out as the next one. With --http, a
 // WebFront serves the station page from threads of its own and brings its
-// turns and stops to this loop.
+// turns and stops to this loop. With --n1mm, an N1mmFront takes a contest
+// logger's datagrams in this loop and sends it the headings.
 //
 // main() creates one Station, calls Open() and then Run() on the main thread;
 // RequestStop() may be called from a signal handler.
@@ -23,6 +24,7 @@
 #include "core/StationRotator.h"
 #include "core/DaemonLink.h"
 #include "core/PollSet.h"
+#include "n1mm/N1mmFront.h"
 #include "rotctld/RotctlListener.h"
 #include "web/WebFront.h"
 
@@ -56,6 +58,7 @@ class Station {
   std::vector<std::unique_ptr<StationRotator>> rotators;
   std::vector<std::unique_ptr<RotctlListener>> listeners;
   std::unique_ptr<WebFront> web;  // the station page, with --http
+  std::unique_ptr<N1mmFront> logger;  // contest loggers' datagrams, with --n1mm
   PollSet pollSet;
   std::set<int> strangers;  // rotator numbers not ours that bearings came for (logged once)
   std::chrono::steady_clock::time_point watchAt;  // when to look at the device paths next

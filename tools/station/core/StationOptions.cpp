@@ -210,6 +210,9 @@ bool StationOptions::Parse(int argc, char** argv, std::string& error) {
       {"listen", required_argument, nullptr, kListen}, {"base-port", required_argument, nullptr, kBasePort},
       {"http", required_argument, nullptr, kHttp},   {"http-secret-file", required_argument, nullptr, kSecretFile},
       {"preset", required_argument, nullptr, kPreset},
+      {"name", required_argument, nullptr, kName},   {"offset", required_argument, nullptr, kOffset},
+      {"n1mm", required_argument, nullptr, kN1mm},   {"n1mm-to", required_argument, nullptr, kN1mmTo},
+      {"n1mm-allow", required_argument, nullptr, kN1mmAllow},
       {nullptr, 0, nullptr, 0},
   };
   zeva_tools::RestartGetopt();
@@ -243,6 +246,13 @@ bool StationOptions::Parse(int argc, char** argv, std::string& error) {
       case kSecretFile: secretFile = text; break;
       case kPreset:
         if (!ParsePreset(text, error)) return false;
+        break;
+      case kName:
+      case kOffset:
+      case kN1mm:
+      case kN1mmTo:
+      case kN1mmAllow:
+        if (!ParseLoggerOption(option, text, error)) return false;
         break;
       case 'r': {
         RotatorSetup setup;
@@ -310,7 +320,7 @@ bool StationOptions::Parse(int argc, char** argv, std::string& error) {
     ports.insert(next);
     next += 2;
   }
-  return true;
+  return FinishNamesAndLogger(error);
 }
 
 std::string StationOptions::Usage() {
@@ -318,7 +328,8 @@ std::string StationOptions::Usage() {
       "Usage: zeva-station [OPTIONS] --rotator ID:DEVICE:MODEL:POLLMS[:PORT][:MIN..MAX] ...\n"
       "\n"
       "Lets programs that speak Hamlib's rotctld protocol (Gpredict, rotctl -m 2,\n"
-      "station software) drive rotators of the zeva-rotator daemon. The station is\n"
+      "station software) and contest loggers (N1MM Logger+'s rotor datagrams)\n"
+      "drive rotators of the zeva-rotator daemon. The station is\n"
       "the daemon's client: it configures the rotators itself, keeps the\n"
       "connection, and reconnects and configures them again when it drops. Each\n"
       "rotator gets its own rotctld port; several programs may use one port.\n"
@@ -345,6 +356,22 @@ std::string StationOptions::Usage() {
       "  --preset NAME:AZIMUTH\n"
       "                     a preset button on the page (repeatable; default\n"
       "                     N:0 E:90 S:180 W:270)\n"
+      "  --name ID:NAME     a name for rotator ID (repeatable), shown on the page;\n"
+      "                     for a contest logger, its rotor description (any\n"
+      "                     case; blanks at either end and doubled ones ignored)\n"
+      "  --offset ID:DEGREES\n"
+      "                     the true bearing the box of rotator ID reads as 0\n"
+      "                     (repeatable): every program then sees and sends true\n"
+      "                     bearings; the range stays in the box's own numbers\n"
+      "  --n1mm [ADDRESS:]PORT\n"
+      "                     take N1MM Logger+ rotor datagrams on this UDP port\n"
+      "                     (the logger sends to 12040; ADDRESS default 127.0.0.1)\n"
+      "  --n1mm-allow ADDR[/BITS]\n"
+      "                     take them only from there (repeatable; required when\n"
+      "                     ADDRESS is not a loopback address)\n"
+      "  --n1mm-to HOST[:PORT]\n"
+      "                     send the named rotators' headings there as \"NAME @\n"
+      "                     HEADING\" datagrams (repeatable; PORT default 13010)\n"
       "  -v, --verbose      log every rotctld command\n"
       "  -V, --version      print the version\n"
       "  -h, --help         this text\n"
@@ -354,6 +381,8 @@ std::string StationOptions::Usage() {
       "  rotctl -m 2 -r 127.0.0.1:4533 P 90 0\n"
       "  zeva-station --http 8080 --preset EU:45 --rotator 1:/dev/ttyUSB0:yaesu:1000\n"
       "      (then open http://127.0.0.1:8080/)\n"
+      "  zeva-station --n1mm 12040 --n1mm-to 127.0.0.1 --name 1:Yagi --offset 1:12 \\\n"
+      "      --rotator 1:/dev/ttyUSB0:yaesu:1000\n"
       "\n"
       "Logs go to standard error. Stops on SIGINT or SIGTERM (exit status 0);\n"
       "exit status 1 when a port or the secret file cannot be opened, 2 on a usage error.\n";

@@ -17,6 +17,25 @@ struct RotatorSetup {
   // overlap rotator, -180..180 for one with its end stop in the south).
   int minAz = 0;
   int maxAz = 360;
+  // --name ID:NAME: what the operator calls it, and the contest logger's
+  // rotor description of it (empty: none).
+  std::string name;
+  // --offset ID:DEGREES: the true bearing the box's zero points at, in
+  // whole degrees; minAz and maxAz stay the box's own numbers.
+  int offset = 0;
+};
+
+// The contest logger front (--n1mm [ADDRESS:]PORT): where the logger's rotor
+// datagrams come in, who may send them, and where headings go back.
+struct LoggerSetup {
+  std::string address = "127.0.0.1";
+  int port = 0;                        // 0: no logger front
+  std::vector<std::string> allowed;    // --n1mm-allow ADDR[/BITS], checked by Parse
+  struct Destination {
+    std::string host;
+    int port = 0;
+  };
+  std::vector<Destination> headingsTo;  // --n1mm-to HOST[:PORT]
 };
 
 // A preset button of the web page: a name and the azimuth it turns to.
@@ -39,6 +58,7 @@ class StationOptions {
   int httpPort = 0;
   std::string secretFile;        // --http-secret-file: the secret asked for turning
   std::vector<Preset> presets;   // --preset NAME:AZIMUTH (N, E, S, W if none)
+  LoggerSetup logger;            // --n1mm, --n1mm-to, --n1mm-allow
   bool verbose = false;   // log every rotctld command and its result code
   bool help = false;      // -h/--help came first: print Usage() and exit 0
   bool version = false;   // -V/--version came first: print the version
@@ -62,8 +82,24 @@ class StationOptions {
   bool ParseHttp(const std::string& text, std::string& error);
   bool ParsePreset(const std::string& text, std::string& error);
   bool ParseRotator(const std::string& text, RotatorSetup& setup, std::string& error);
+  // getopt_long's codes of --name, --offset and the logger's options.
+  enum LoggerOption { kName = 300, kOffset, kN1mm, kN1mmTo, kN1mmAllow };
+  // --name, --offset and the logger's options (LoggerOptions.cpp): each
+  // option as it comes, then, once every rotator is known, the names and
+  // offsets given to them and the logger front's rules.
+  bool ParseLoggerOption(int option, const std::string& text, std::string& error);
+  bool FinishNamesAndLogger(std::string& error);
+
+  std::vector<std::string> namesGiven;    // --name values, until the rotators are known
+  std::vector<std::string> offsetsGiven;  // --offset values, likewise
 };
 
 // Whether an address (of the web page, or a Host header's name) reaches
 // only this host: localhost, 127.0.0.0/8, ::1.
 bool IsLoopbackAddress(const std::string& address);
+
+// The form in which rotor names are compared (--name and the contest
+// logger's rotor description): blanks at either end dropped, every run of
+// blanks inside one space, ASCII letters in lower case ("  Tri  Band " and
+// "tri band" are one name).
+std::string RotorNameKey(const std::string& name);

@@ -89,6 +89,17 @@ void StationRotator::OnLinkLost(bool failed) {
 }
 
 bool StationRotator::Bearing(double azimuth, int& result) const {
+  int box = 0;
+  if (!RangeBearing(azimuth - setup.offset, box)) return false;
+  result = TrueBearing(box);
+  return true;
+}
+
+int StationRotator::Travel(int target) const {
+  return known ? std::abs(BoxBearing(target) - bearing) : -1;
+}
+
+bool StationRotator::RangeBearing(double azimuth, int& result) const {
   const int low = setup.minAz, high = setup.maxAz;
   auto inside = [&](double value) { return value > low - 1 && value < high + 1; };
   auto whole = [&](double value) {
@@ -123,8 +134,23 @@ void StationRotator::Asked(const std::string& source, const std::string& what) {
   last = {source, what, std::chrono::system_clock::now()};
 }
 
-uint64_t StationRotator::Turn(int target, const std::string& source) {
-  Asked(source, "turn to " + std::to_string(target));
+int StationRotator::TrueBearing(int box) const {
+  if (setup.offset == 0) return box;
+  int value = box + setup.offset;
+  if (value > setup.maxAz && value - 360 >= setup.minAz) value -= 360;
+  if (value < setup.minAz && value + 360 <= setup.maxAz) value += 360;
+  return value;
+}
+
+int StationRotator::BoxBearing(int target) const {
+  int box = target - setup.offset;
+  if (setup.offset != 0) RangeBearing(box, box);
+  return box;
+}
+
+uint64_t StationRotator::Turn(int bearingTrue, const std::string& source) {
+  Asked(source, "turn to " + std::to_string(bearingTrue));
+  const int target = BoxBearing(bearingTrue);
   if (pending == Command::None && sentValid && target == sentBearing) return 0;
   pending = Command::Turn;
   pendingBearing = target;
@@ -166,17 +192,17 @@ void StationRotator::NotSent() {
 
 bool StationRotator::Position(int& value) const {
   if (!known) return false;
-  value = bearing;
+  value = TrueBearing(bearing);
   return true;
 }
 
 bool StationRotator::Target(int& value) const {
   if (pending == Command::Turn) {
-    value = pendingBearing;
+    value = TrueBearing(pendingBearing);
     return true;
   }
   if (pending == Command::Stop || !sentValid) return false;
-  value = sentBearing;
+  value = TrueBearing(sentBearing);
   return true;
 }
 

@@ -55,7 +55,11 @@ class StationRotator {
   // at its end (359.7 on 0..359 is 359). Otherwise an outside target is
   // moved by whole turns; where several bearings mean the target (a range
   // over 360 degrees), the one nearest the current bearing is chosen.
+  // Azimuths and bearings here and below are true ones (see the offset).
   bool Bearing(double azimuth, int& bearing) const;
+  // How many degrees the box turns from where it is to `bearing` (from
+  // Bearing()); -1 while where it is is unknown.
+  int Travel(int bearing) const;
   // Queues a turn to a bearing from Bearing() or a stop; returns the ticket,
   // or 0 when the turn needs no command: it is the last one sent, with no
   // stop or configuration since (trackers repeat their target every few
@@ -101,6 +105,22 @@ class StationRotator {
 
   void Forget();
   void Asked(const std::string& source, const std::string& what);
+  // Bearing() in the box's own numbers.
+  bool RangeBearing(double azimuth, int& bearing) const;
+
+  // --- Calibration: true bearings outside, the box's inside -------------
+  // The box reads 0 where the antenna points at setup.offset degrees true.
+  // Every bearing this class takes or gives is true; every one the daemon
+  // sees, the range and the members below are the box's. Without an offset
+  // the two are one.
+  //
+  // A box bearing as a true one: plus the offset, moved by whole turns into
+  // the range when it falls outside it (a 0..360 box whose 0 is at 10 true
+  // reads 355 as 5).
+  int TrueBearing(int box) const;
+  // A true bearing (from Bearing()) as the box's: of the box bearings it can
+  // be, the one RangeBearing() picks.
+  int BoxBearing(int bearing) const;
 
   const RotatorSetup setup;
   DaemonLink& link;

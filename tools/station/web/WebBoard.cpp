@@ -1,6 +1,12 @@
 #include "web/WebBoard.h"
 
-#include <chrono>
+#include <utility>
+
+namespace {
+
+WebReply Stopping() { return {503, R"({"error":"the station is stopping"})"}; }
+
+}  // namespace
 
 void WebBoard::Publish(const std::string& json) {
   {
@@ -9,7 +15,7 @@ void WebBoard::Publish(const std::string& json) {
     state = json;
     ++number;
   }
-  changed.notify_all();
+  if (subscriber) subscriber();
 }
 
 uint64_t WebBoard::Latest(std::string& json) const {
@@ -18,14 +24,8 @@ uint64_t WebBoard::Latest(std::string& json) const {
   return number;
 }
 
-bool WebBoard::WaitNewer(uint64_t& seen, std::string& json, int timeoutMs) const {
-  std::unique_lock<std::mutex> lock(mutex);
-  changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                   [&] { return closed || number != seen; });
-  if (closed || number == seen) return false;
-  seen = number;
-  json = state;
-  return true;
+void WebBoard::Subscribe(std::function<void()> newSubscriber) {
+  subscriber = std::move(newSubscriber);
 }
 
 void WebBoard::Close() {
@@ -35,29 +35,20 @@ void WebBoard::Close() {
     closed = true;
     unanswered.swap(requests);
   }
-  changed.notify_all();
-  for (WebRequest& request : unanswered) {
-    request.reply.set_value({503, R"({"error":"the station is stopping"})"});
-  }
+  for (WebRequest& request : unanswered) request.answer(Stopping());
+  if (subscriber) subscriber();
 }
 
-bool WebBoard::Closed() const {
-  std::lock_guard<std::mutex> lock(mutex);
-  return closed;
-}
-
-std::future<WebReply> WebBoard::Submit(WebRequest request) {
-  std::future<WebReply> reply = request.reply.get_future();
+void WebBoard::Submit(WebRequest request) {
   {
     std::lock_guard<std::mutex> lock(mutex);
-    if (closed) {
-      request.reply.set_value({503, R"({"error":"the station is stopping"})"});
-      return reply;
+    if (!closed) {
+      requests.push_back(std::move(request));
+      wake.Wake();
+      return;
     }
-    requests.push_back(std::move(request));
   }
-  wake.Wake();
-  return reply;
+  request.answer(Stopping());
 }
 
 std::vector<WebRequest> WebBoard::TakeRequests() {

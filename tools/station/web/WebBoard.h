@@ -1,21 +1,20 @@
-// Where the station's thread and the web page's threads meet. The station
-// publishes the station's state (a JSON text) here; each page's event
-// stream waits for a newer one. The web threads post turn and stop requests
-// here; the station's loop takes them, carries them out like a rotctld
-// client's, and answers each through its promise.
+// Where the station's thread and the web page's server meet. The station
+// publishes the station's state (a JSON text) here, and the server's event
+// streams send each new one. The server posts turn and stop requests here;
+// the station's loop takes them, carries them out like a rotctld client's,
+// and answers each through its `answer`.
 //
 // The station's thread never waits on anything here but the mutex, held only
 // to copy a string or move a request: a slow or stalled browser cannot
 // delay the station, its rotctld clients or other browsers.
 //
-// Owned by Station. Publish, TakeRequests and ReadFd: the station's thread.
-// Latest, WaitNewer and Submit: any web thread. Close: the station's thread,
-// before the web server stops (it ends every WaitNewer at once).
+// Owned by WebFront. Publish, TakeRequests, ReadFd and Close: the station's
+// thread. Latest and Submit: the server's threads. Subscribe: the station's
+// thread, while the server starts and stops.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <future>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -33,7 +32,9 @@ struct WebRequest {
   int rotator = 0;       // the rotator's number; for a stop, 0 means every rotator
   double azimuth = 0;    // Turn: the target azimuth as typed or clicked
   std::string source;    // who asks: "page ADDRESS" or "zeva-ctl ADDRESS"
-  std::promise<WebReply> reply;
+  // Called once with the answer, on the station's thread (or on the
+  // server's, when the board is closed).
+  std::function<void(WebReply)> answer;
 };
 
 class WebBoard {
@@ -41,18 +42,20 @@ class WebBoard {
   // False when the wake-up pipe cannot be made (out of descriptors).
   bool Open() { return wake.Open(); }
 
-  // The station's thread: a new state, if it differs from the last one.
+  // The station's thread: a new state, if it differs from the last one;
+  // then the subscriber is told.
   void Publish(const std::string& json);
-  // A web thread: the latest state and its number (0 before the first).
+  // The latest state and its number (0 before the first).
   uint64_t Latest(std::string& json) const;
-  // A web thread: waits until a state newer than `seen` is published (true,
-  // with it), the board closes or `timeoutMs` pass (false).
-  bool WaitNewer(uint64_t& seen, std::string& json, int timeoutMs) const;
+  // Who is told of each new state and of Close (null: nobody). Called on
+  // the station's thread, without the board's lock held.
+  void Subscribe(std::function<void()> subscriber);
+  // Answers every request not yet taken 503; later ones are answered so at
+  // once.
   void Close();
-  bool Closed() const;
 
-  // A web thread: hands a request to the station's loop and wakes it.
-  std::future<WebReply> Submit(WebRequest request);
+  // Hands a request to the station's loop and wakes it.
+  void Submit(WebRequest request);
   // The station's thread: the requests posted since the last call.
   std::vector<WebRequest> TakeRequests();
   // The station's loop polls this; TakeRequests drains it.
@@ -60,10 +63,10 @@ class WebBoard {
 
  private:
   mutable std::mutex mutex;
-  mutable std::condition_variable changed;
   std::string state;          // guarded by mutex
   uint64_t number = 0;        // guarded by mutex
   bool closed = false;        // guarded by mutex
   std::vector<WebRequest> requests;  // guarded by mutex
+  std::function<void()> subscriber;  // the station's thread only
   zeva::WakePipe wake;
 };

@@ -9,6 +9,7 @@
 
 #include "core/StationLog.h"
 #include "common/Common.h"
+#include "web/Json.h"
 
 namespace {
 
@@ -18,23 +19,6 @@ constexpr auto kTakeWait = std::chrono::seconds(2);
 // A rotator counts as turning this long after its bearing last changed, and
 // at least two polling periods.
 constexpr auto kTurningMin = std::chrono::milliseconds(1500);
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 std::string Number(double value) {
   char text[32];
@@ -93,19 +77,29 @@ bool WebFront::Open(std::string& error) {
     error = "cannot create the web page's wake-up pipe";
     return false;
   }
-  server = std::make_unique<WebServer>(options, secret, board);
-  return server->Open(error);
+  // The first state is there before the first page asks.
+  board.Publish(StateJson(Clock::now()));
+  routes = std::make_unique<WebRoutes>(options, secret, board);
+  server = std::make_unique<HttpServer>(
+      board, [this](const HttpRequest& request, const HttpReply& reply) {
+        routes->Handle(request, reply);
+      });
+  return server->Open(options.httpAddress, options.httpPort, kConnections, error);
 }
 
 void WebFront::Start(Clock::time_point now) {
   board.Publish(StateJson(now));
-  server->Start();
+  const std::string& address = options.httpAddress;
+  const bool v6 = address.find(':') != std::string::npos;
+  StationLog("web page on http://%s%s%s:%d/%s", v6 ? "[" : "", address.c_str(), v6 ? "]" : "",
+             options.httpPort, secret.empty() ? "" : " (turning needs the secret)");
 }
 
 void WebFront::Stop() {
+  board.Close();
   if (server) server->Stop();
   server.reset();
-  for (Pending& waiting : pending) waiting.reply.set_value(Answer(503, "the station is stopping"));
+  for (Pending& waiting : pending) waiting.answer(Answer(503, "the station is stopping"));
   pending.clear();
 }
 
@@ -135,11 +129,11 @@ void WebFront::HandleTurn(WebRequest& request) {
   const std::string name = "rotator " + std::to_string(request.rotator);
   int bearing = 0;
   if (rotator == nullptr) {
-    request.reply.set_value(Answer(404, "there is no " + name));
+    request.answer(Answer(404, "there is no " + name));
   } else if (!rotator->Available()) {
-    request.reply.set_value(Answer(503, name + " is offline"));
+    request.answer(Answer(503, name + " is offline"));
   } else if (!rotator->Bearing(request.azimuth, bearing)) {
-    request.reply.set_value(Answer(422, Number(request.azimuth) + " is outside " + name + "'s range " +
+    request.answer(Answer(422, Number(request.azimuth) + " is outside " + name + "'s range " +
                                             std::to_string(rotator->Setup().minAz) + ".." +
                                             std::to_string(rotator->Setup().maxAz)));
   } else {
@@ -149,7 +143,7 @@ void WebFront::HandleTurn(WebRequest& request) {
     if (ticket != 0) waiting.tickets.emplace_back(rotator, ticket);
     waiting.body = "{\"rotator\":" + std::to_string(request.rotator) +
                    ",\"bearing\":" + std::to_string(bearing) + "}";
-    waiting.reply = std::move(request.reply);
+    waiting.answer = std::move(request.answer);
     waiting.deadline = Clock::now() + kTakeWait;
     pending.push_back(std::move(waiting));
   }
@@ -167,16 +161,16 @@ void WebFront::HandleStop(WebRequest& request) {
   if (waiting.tickets.empty()) {
     const std::string name = "rotator " + std::to_string(request.rotator);
     if (request.rotator == 0) {
-      request.reply.set_value(Answer(503, "every rotator is offline"));
+      request.answer(Answer(503, "every rotator is offline"));
     } else {
-      request.reply.set_value(Find(request.rotator) == nullptr ? Answer(404, "there is no " + name)
+      request.answer(Find(request.rotator) == nullptr ? Answer(404, "there is no " + name)
                                                                : Answer(503, name + " is offline"));
     }
     return;
   }
   if (options.verbose) StationLog("web: stop %s", stopped.c_str());
   waiting.body = "{\"stopped\":[" + stopped + "]}";
-  waiting.reply = std::move(request.reply);
+  waiting.answer = std::move(request.answer);
   waiting.deadline = Clock::now() + kTakeWait;
   pending.push_back(std::move(waiting));
 }
@@ -190,12 +184,12 @@ void WebFront::Service(Clock::time_point now) {
       done = done && ticket.first->Done(ticket.second);
     }
     if (done) {
-      it->reply.set_value({200, it->body});
+      it->answer({200, it->body});
     } else if (gone != nullptr) {
-      it->reply.set_value(
+      it->answer(
           Answer(503, "rotator " + std::to_string(gone->Setup().id) + " went offline"));
     } else if (now >= it->deadline) {
-      it->reply.set_value(Answer(504, "the daemon has not taken the command yet"));
+      it->answer(Answer(504, "the daemon has not taken the command yet"));
     } else {
       ++it;
       continue;
@@ -217,8 +211,11 @@ WebFront::Clock::duration WebFront::TurningWindow(const StationRotator& rotator)
 }
 
 // {"daemon":true,"secret":false,"presets":[{"name":"N","azimuth":0},...],
-//  "rotators":[{"id":1,"model":"Yaesu GS-232","device":"/dev/ttyUSB0",
-//  "min":0,"max":360,"state":"turning","bearing":123,"target":200},...]}
+//  "rotators":[{"id":1,"name":"Yagi","offset":0,"model":"Yaesu GS-232",
+//  "device":"/dev/ttyUSB0","min":0,"max":360,"state":"turning","bearing":123,
+//  "target":200},...]}
+// name: "" when none; bearing and target are true bearings, min and max the
+// box's own (offset: the true bearing of its 0).
 // state: offline, unknown (never reported), turning, still or blind (a box
 // that never reports; bearing is then the last one sent).
 std::string WebFront::StateJson(Clock::time_point now) {
@@ -248,6 +245,7 @@ std::string WebFront::StateJson(Clock::time_point now) {
       nextChange = std::min(nextChange, rotator.MovedAt() + TurningWindow(rotator));
     }
     json += std::string(i ? "," : "") + "{\"id\":" + std::to_string(setup.id) +
+            ",\"name\":" + JsonString(setup.name) + ",\"offset\":" + std::to_string(setup.offset) +
             ",\"model\":" + JsonString(StationOptions::ModelTitle(setup.model)) +
             ",\"device\":" + JsonString(setup.device) + ",\"port\":" +
             std::to_string(setup.listenPort) + ",\"min\":" + std::to_string(setup.minAz) +

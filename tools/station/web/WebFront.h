@@ -9,7 +9,7 @@
 #pragma once
 
 #include <chrono>
-#include <future>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,12 +19,16 @@
 #include "core/StationRotator.h"
 #include "core/DaemonLink.h"
 #include "core/PollSet.h"
+#include "web/HttpServer.h"
 #include "web/WebBoard.h"
-#include "web/WebServer.h"
+#include "web/WebRoutes.h"
 
 class WebFront {
  public:
   using Clock = std::chrono::steady_clock;
+
+  // Connections the page's server takes at once.
+  static constexpr unsigned kConnections = 1100;
 
   WebFront(const StationOptions& options,
            const std::vector<std::unique_ptr<StationRotator>>& rotators, const DaemonLink& link);
@@ -47,7 +51,7 @@ class WebFront {
   struct Pending {
     std::vector<std::pair<const StationRotator*, uint64_t>> tickets;
     Clock::time_point deadline;
-    std::promise<WebReply> reply;
+    std::function<void(WebReply)> answer;
     std::string body;  // the answer once every ticket is done
   };
 
@@ -63,7 +67,8 @@ class WebFront {
   const DaemonLink& link;
   std::string secret;
   WebBoard board;
-  std::unique_ptr<WebServer> server;
+  std::unique_ptr<WebRoutes> routes;
+  std::unique_ptr<HttpServer> server;
   std::vector<Pending> pending;
   Clock::time_point nextChange = Clock::time_point::max();  // a turning rotator may be still then
 };
