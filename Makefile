@@ -15,8 +15,10 @@ run: daemon
 	./build/dev/app/zeva-rotator
 
 # The dev build configured and the daemon built (what run.sh runs).
+# DEV_FLAGS: more cmake options (FreeBSD's run.sh: its base system's c++,
+# as the preset names g++).
 daemon:
-	cmake --preset dev
+	cmake --preset dev $(DEV_FLAGS)
 	cmake --build --preset dev --target zeva-rotator
 
 # The fresh system's test needs root; where it cannot run (it exits 77 and

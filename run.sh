@@ -7,5 +7,9 @@
 set -e
 cd "$(dirname "$0")"
 tools/deps.sh run
-make daemon
+if [ "$(uname -s)" = FreeBSD ]; then
+  make daemon DEV_FLAGS=-DCMAKE_CXX_COMPILER=c++  # the base system's clang
+else
+  make daemon
+fi
 exec ./build/dev/app/zeva-rotator "$@"
