@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "BuildDate.h"  // generated: ZEVA_BUILD_DATE, ZEVA_BUILD_TIME
 #include "app/RotatorController.h"
 #include "common/Common.h"
 #include "common/WakePipe.h"
@@ -46,7 +47,7 @@ void PrintBanner() {
       "Written by the ZEVA Rotator developers\n",
       stdout);
   std::printf("Version: v%s\n", zeva::kVersion);
-  std::printf("Build: %s %s\n", __DATE__, __TIME__);
+  std::printf("Build: %s %s\n", ZEVA_BUILD_DATE, ZEVA_BUILD_TIME);
   std::printf("TCP port: %d\n\n", zeva::kTcpPort);
   std::fflush(stdout);
 }

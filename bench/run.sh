@@ -6,7 +6,9 @@
 # driver, runs every measurement on loopback and pseudo-terminals (a few
 # minutes), and writes bench/results/results.md and latency.png (the
 # daemon's parts), bench/results/logger.md (the logger's path through the
-# station) and bench/results/web-load.md (the station's web page). Extra
+# station) and bench/results/web-load.md (the station's web page); a run of
+# some of the daemon's parts only (--only, --push-rotators) writes
+# build-bench-driver/results/ instead. Extra
 # arguments go to zeva-bench (see bench/README.md).
 set -euo pipefail
 
@@ -46,6 +48,26 @@ echo "run.sh: building the benchmark driver in $driver_build"
 cmake -S "$here" -B "$driver_build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$driver_build" -j2 --target zeva-bench >/dev/null
 
+# A run of some of the daemon's parts, or some push rows, writes its reports
+# beside the driver's build, so a partial results.md never replaces the full
+# run's in bench/results (--only logger writes logger.md alone: it stays).
+only=""
+previous=""
+for arg in "$@"; do
+  case $previous in --only) only=$arg ;; esac
+  case $arg in
+    --only=*) only=${arg#--only=} ;;
+    --push-rotators|--push-rotators=*) results="$driver_build/results" ;;
+  esac
+  previous=$arg
+done
+if [ -n "$only" ]; then
+  parts=0
+  for part in push command side release footprint; do
+    case ",$only," in *",$part,"*) parts=$((parts + 1)) ;; esac
+  done
+  if [ "$parts" -gt 0 ] && [ "$parts" -lt 5 ]; then results="$driver_build/results"; fi
+fi
 mkdir -p "$results" "$data"
 rm -f "$data"/*.dat "$data"/*.log
 "$driver_build/zeva-bench" \
@@ -53,8 +75,17 @@ rm -f "$data"/*.dat "$data"/*.log
   --station "$daemon_build/tools/station/zeva-station" \
   --rotctld "$(command -v rotctld)" \
   --results "$results" --data "$data" "$@"
-# The plot needs the push samples (not there after --only without push).
-if compgen -G "$data/push-*.dat" >/dev/null; then
+# The plot shows the push, command and side-by-side runs together: drawn
+# only when this run made all of them (not with --only footprint, say).
+plotted=yes
+for name in push-1 push-8 push-64 floor-1 floor-8 floor-64 unpolled-64 \
+            command-zeva-beside-floor command-floor command-zeva \
+            command-rotctld-nowait command-rotctld-default; do
+  [ -s "$data/$name.dat" ] || plotted=""
+done
+if [ -n "$plotted" ]; then
   gnuplot -e "data='$data'; out='$results/latency.png'" "$here/latency.gp"
-  echo "run.sh: wrote $results/results.md and $results/latency.png"
+  echo "run.sh: results in $results, and $results/latency.png"
+else
+  echo "run.sh: results in $results; no latency.png (it needs the push, command and side runs together)"
 fi

@@ -97,15 +97,18 @@ bool Serial::Open(const std::string& devicePath, int baudRate, int dataBits,
   port = devicePath;
   callback = std::move(eventCallback);
 
-  // Without a wake pipe nothing could end the reader's wait: no link.
-  if (!wake.Open()) {
-    EmitError("Unable to create wake-up pipe for", errno);
-    return false;
-  }
-
   int device = open(port.c_str(), O_RDWR | O_NOCTTY | O_SYNC);
   if (device < 0) {
     EmitError("Cannot open", errno);
+    return false;
+  }
+  // Without a wake pipe nothing could end the reader's wait, so the pipe is
+  // part of opening the link: a failure to make it (out of descriptors) is a
+  // failure to open the device, reported as one.
+  if (!wake.Open()) {
+    int error = errno;
+    close(device);
+    EmitError("Cannot open", error);
     return false;
   }
   zeva::SetCloseOnExec(device);

@@ -9,8 +9,10 @@
 // link (it does: the owner destroys the link).
 //
 // The reader waits for input with poll() and no timeout, so an idle link
-// never wakes its thread; Close ends the wait at once through a wake pipe
-// (a link whose pipe cannot be made does not open). The device is
+// never wakes its thread; Close ends the wait at once through a wake pipe,
+// made by the first Open after the device is opened (a link whose pipe
+// cannot be made does not open: "Cannot open", as when the device itself
+// cannot be opened). The device is
 // non-blocking after Open: a
 // write that the device does not take within one second fails ("Unable to
 // write to serial port", EAGAIN) instead of holding its thread for ever.

@@ -52,4 +52,8 @@ add_custom_target(zeva_deb_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian/chan
 install(FILES ${_zeva_deb}/copyright ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zeva-rotator)
 
+# Reproducible: every date in the package is the source's (see the file).
+configure_file("${_zeva_deb}/CPackProject.cmake.in" "${CMAKE_BINARY_DIR}/CPackProject.cmake" @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_BINARY_DIR}/CPackProject.cmake")
+
 include(CPack)

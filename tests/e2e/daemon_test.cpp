@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,12 @@ TEST_F(DaemonTest, BannerThenRunningLineAndAPortInUseEndsWithStatusOne) {
   const std::string out = daemon.Stdout();
   EXPECT_NE(out.find("Version: v2.0.1\n"), std::string::npos) << out;
   EXPECT_NE(out.find("TCP port: 13020\n"), std::string::npos) << out;
+  // The build's date and time, as the compiler's __DATE__ and __TIME__
+  // write them, but from the source (its last commit), not the build's clock.
+  EXPECT_TRUE(std::regex_search(out, std::regex(
+      "\nBuild: (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 1-3][0-9] "
+      "[0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\nTCP port: 13020\n\n")))
+      << out;
   EXPECT_EQ(out.size() - out.find(kRunning), sizeof kRunning - 1) << "the last line";
   Daemon second;
   ASSERT_TRUE(second.Start({}, false));
@@ -116,13 +123,24 @@ TEST_F(DaemonTest, TakeOverIsServedBeforeTheDisplacedClientsBacklog) {
 
 // Under a tiny descriptor limit the daemon either refuses to start (status
 // 1 after its banner), cannot even be loaded, or runs and still stops on
-// SIGTERM: no limit leaves a daemon nothing can stop.
-TEST_F(DaemonTest, TinyDescriptorLimitsRefuseOrStopCleanly) {
+// SIGTERM: no limit leaves a daemon nothing can stop. Where it runs and
+// serves a client, a CONFIGURE either creates the rotator or fails as any
+// device that cannot be opened does, with "Cannot open" and the system's
+// reason, whichever of the link's descriptors (the device, its wake-up
+// pipe) was the one too many. The limits go up until a rotator is created.
+TEST_F(DaemonTest, TinyDescriptorLimitsRefuseOrStopCleanlyAndFailedOpensSaySo) {
 #ifdef ZEVA_SANITIZED
   GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own (its "
                   "checks of memory go through a pipe): a plain build only";
 #endif
-  for (int limit = 3; limit <= 12; ++limit) {
+  Pty box;
+  const std::string failed = "Cannot open " + box.SlavePath() +
+                             ": Too many open files\nError getting status for " +
+                             box.SlavePath() + " " + box.SlavePath() +
+                             ": Too many open files\n";
+  int openFailures = 0;
+  bool created = false;
+  for (int limit = 3; limit <= 32 && !created; ++limit) {
     ChildProcess d;
     ASSERT_TRUE(d.Start({"/bin/sh", "-c", "ulimit -n " + std::to_string(limit) +
                                               "; exec " + Daemon::BinaryPath()},
@@ -133,17 +151,35 @@ TEST_F(DaemonTest, TinyDescriptorLimitsRefuseOrStopCleanly) {
       running = d.WaitForStdout(kRunning, 50);
       if (!running) status = d.Wait(50);
     }
-    if (running) {
-      ASSERT_TRUE(d.Signal(SIGTERM));
-      EXPECT_EQ(d.Wait(5000), 0) << "limit " << limit << ": " << d.Stderr();
-    } else if (d.Stdout().empty()) {
-      // Not even started: the loader (or an emulator running the build)
-      // had no descriptor left. It must have ended, not hang.
-      EXPECT_NE(status, -1) << "limit " << limit;
-    } else {
-      EXPECT_EQ(status, 1) << "limit " << limit << ": " << d.Stderr();
+    if (!running) {
+      if (d.Stdout().empty()) {
+        // Not even started: the loader (or an emulator running the build)
+        // had no descriptor left. It must have ended, not hang.
+        EXPECT_NE(status, -1) << "limit " << limit;
+      } else {
+        EXPECT_EQ(status, 1) << "limit " << limit << ": " << d.Stderr();
+      }
+      continue;
     }
+    TcpClient client;
+    if (client.Connect() && d.WaitForStdout("Connected to", 1000)) {
+      ASSERT_TRUE(client.Command("CONFIGURE 1 " + box.SlavePath() + " 4 0"));
+      ASSERT_TRUE(WaitUntil([&] {
+        return d.Stdout().find(" created") != std::string::npos ||
+               d.Stderr().find("Error getting status") != std::string::npos;
+      }, 5000)) << "limit " << limit << ": " << d.Stdout() << d.Stderr();
+      created = d.Stdout().find(" created") != std::string::npos;
+      if (!created) {
+        EXPECT_EQ(d.Stderr(), failed) << "limit " << limit;
+        ++openFailures;
+      }
+    }
+    ASSERT_TRUE(d.Signal(SIGTERM));
+    EXPECT_EQ(d.Wait(5000), 0) << "limit " << limit << ": " << d.Stderr();
   }
+  EXPECT_TRUE(created) << "no limit up to 32 let a rotator be created";
+  // The device, then each end of its wake-up pipe, was the one too many.
+  EXPECT_GE(openFailures, 3);
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 // Environment (set by CTest): ZEVA_DAEMON, ZEVA_BOXSIM, ZEVA_STATION, ZEVA_CTL (the
 // programs), ZEVA_CHROMIUM (the browser), ZEVA_PYTHON3 (with PyEphem, to
 // find where the moon is up), ZEVA_SANITIZED=1 to skip the latency
-// figures; optional ZEVA_SCREENSHOT (where to write the page's picture)
-// and ZEVA_WEB_RESULTS (where to write the latency table).
+// figures; optional ZEVA_SCREENSHOT (where to write the page's picture),
+// ZEVA_WEB_RESULTS (where to write the latency table), and ZEVA_WEB_LINKS
+// and ZEVA_WEB_ROTCTLD_PORTS (two of each, comma-separated: the boxes'
+// device names and the rotators' rotctld ports, instead of a temporary
+// folder's and free ports; tests/web/screenshot.sh gives a station's).
 import assert from "node:assert/strict";
 import { execFileSync, spawn } from "node:child_process";
 import fs from "node:fs";
@@ -92,9 +95,12 @@ const card = (page, id) => page.evaluate((id) => {
     target: node.querySelector(".target-text").textContent, message: node.querySelector(".message").textContent };
 }, id);
 
+const links = env.ZEVA_WEB_LINKS ? env.ZEVA_WEB_LINKS.split(",") : [`${dir}/box1`, `${dir}/box2`];
+
 function startStation(httpAddress, ports, extra = []) {
-  return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", "--name", "2:Tri Band", ...extra,
-    "--rotator", `1:${dir}/box1:yaesu:100:${ports[0]}`, "--rotator", `2:${dir}/box2:spid:100:${ports[1]}`]);
+  return start(env.ZEVA_STATION, ["-v", "--http", httpAddress, "--preset", "EU:45", "--preset", "JA:330",
+    "--name", "2:Tri Band", ...extra,
+    "--rotator", `1:${links[0]}:yaesu:100:${ports[0]}`, "--rotator", `2:${links[1]}:spid:100:${ports[1]}`]);
 }
 
 async function main() {
@@ -104,10 +110,11 @@ async function main() {
   });
   assert(!taken, "TCP port 13020 is taken: stop the program using it (another zeva-rotator?) and run again");
   start(env.ZEVA_DAEMON, []);
-  const box1 = start(env.ZEVA_BOXSIM, ["-m", "yaesu", "--link", `${dir}/box1`, "-s", "60", "-v"]);
-  const box2 = start(env.ZEVA_BOXSIM, ["-m", "spid", "--link", `${dir}/box2`, "-s", "60", "--start", "200", "-v"]);
-  await until("the boxes", () => fs.existsSync(`${dir}/box1`) && fs.existsSync(`${dir}/box2`));
-  const rotctldPorts = [await freePort(), await freePort()];
+  const box1 = start(env.ZEVA_BOXSIM, ["-m", "yaesu", "--link", links[0], "-s", "60", "-v"]);
+  const box2 = start(env.ZEVA_BOXSIM, ["-m", "spid", "--link", links[1], "-s", "60", "--start", "200", "-v"]);
+  await until("the boxes", () => fs.existsSync(links[0]) && fs.existsSync(links[1]));
+  const rotctldPorts = env.ZEVA_WEB_ROTCTLD_PORTS ? env.ZEVA_WEB_ROTCTLD_PORTS.split(",").map(Number)
+    : [await freePort(), await freePort()];
   const httpPort = await freePort();
   let station = startStation(`127.0.0.1:${httpPort}`, rotctldPorts);
 
@@ -238,32 +245,70 @@ function stats(samples) {
   return `${sorted.length} | ${at(0.5).toFixed(2)} | ${at(0.99).toFixed(2)} | ${sorted[sorted.length - 1].toFixed(2)}`;
 }
 
+// How far the page's clock (performance.timeOrigin + performance.now(): a
+// reading of the monotonic clock, turned into wall-clock time once, when the
+// page loaded) is from the wall clock the box emulator stamps its trace with,
+// in ms. Date.now() reads the wall clock itself, to the millisecond: at the
+// moment it ticks to a new millisecond the page's clock should read that
+// millisecond too.
+const pageClockOffset = (page) => page.evaluate(() => {
+  const offsets = [];
+  for (let i = 0; i < 15; ++i) {
+    const before = Date.now();
+    let now;
+    while ((now = Date.now()) === before) { /* wait for the tick */ }
+    offsets.push(performance.timeOrigin + performance.now() - now);
+  }
+  return offsets.sort((a, b) => a - b)[7];
+});
+
 // Box reply to page update for 200 updates of rotator 1, turning to and fro;
-// beside it, the rotctld port's answer time for 200 "p" queries.
+// beside it, the rotctld port's answer time for 200 "p" queries. Each page
+// update is paired with the box's last reply of its bearing in the second
+// before it, both on the wall clock: the page's clock is corrected by its
+// offset, measured before and after. Should the wall clock move meanwhile
+// (a time step), the offsets differ and the pairs would be wrong (before
+// this correction, a page clock behind the emulator's left updates without
+// a reply before them, paired others with replies of earlier sweeps, and
+// read seconds for milliseconds): it is measured again.
 async function measure(page, box, rotctldPort) {
   const boxTimes = () => {
     const day = new Date().toISOString().slice(0, 10);
-    return [...box.log.matchAll(/^(\d\d:\d\d:\d\d\.\d{6}) boxsim: tx "AZ=(\d+)\\r\\n"$/gm)].map((m) => ({
-      time: Date.parse(`${day}T${m[1].slice(0, 12)}Z`) + Number(m[1].slice(12)) / 1000, bearing: Number(m[2]) }));
+    return [...box.log.matchAll(/^(\d\d:\d\d:\d\d\.\d{6}) boxsim: tx "AZ=(\d+)\\r\\n"$/gm)].map((m) => {
+      let time = Date.parse(`${day}T${m[1].slice(0, 12)}Z`) + Number(m[1].slice(12)) / 1000;
+      if (time > Date.now() + 3600e3) time -= 86400e3;  // stamped before midnight
+      return { time, bearing: Number(m[2]) };
+    });
   };
-  const first = await page.evaluate(() => window.zevaArrivals.length);
-  let target = 0;
-  await until("200 updates of rotator 1", async () => {
-    const state = await card(page, 1);
-    if (state.state === "still" || state.bearing === `${target}°`) {
-      target = target === 0 ? 359 : 0;
-      await post(page.url().match(/:(\d+)\//)[1], "/api/turn", `rotator=1&bearing=${target}`);
+  let pageMs = [];
+  let unmatched = [];
+  let offsets = [];
+  for (let attempt = 1; attempt <= 2; ++attempt) {
+    const offsetBefore = await pageClockOffset(page);
+    const first = await page.evaluate(() => window.zevaArrivals.length);
+    let target = 0;
+    await until("200 updates of rotator 1", async () => {
+      const state = await card(page, 1);
+      if (state.state === "still" || state.bearing === `${target}°`) {
+        target = target === 0 ? 359 : 0;
+        await post(page.url().match(/:(\d+)\//)[1], "/api/turn", `rotator=1&bearing=${target}`);
+      }
+      return (await page.evaluate(() => window.zevaArrivals.length)) - first > 230;
+    }, 60000);
+    const arrivals = (await page.evaluate(() => window.zevaArrivals)).slice(-(230));
+    offsets = [offsetBefore, await pageClockOffset(page)];
+    const replies = boxTimes();
+    pageMs = [];
+    unmatched = [];
+    for (let i = 1; i < arrivals.length && pageMs.length < 200; ++i) {
+      const bearing = arrivals[i].bearings[0];
+      if (bearing === arrivals[i - 1].bearings[0]) continue;
+      const time = arrivals[i].time - offsets[0];
+      const reply = replies.filter((r) => r.bearing === bearing && r.time <= time + 0.5 && r.time > time - 1000).pop();
+      if (reply) pageMs.push(time - reply.time); else unmatched.push({ bearing, time });
     }
-    return (await page.evaluate(() => window.zevaArrivals.length)) - first > 230;
-  }, 60000);
-  const arrivals = (await page.evaluate(() => window.zevaArrivals)).slice(-(230));
-  const replies = boxTimes();
-  const pageMs = [];
-  for (let i = 1; i < arrivals.length && pageMs.length < 200; ++i) {
-    const bearing = arrivals[i].bearings[0];
-    if (bearing === arrivals[i - 1].bearings[0]) continue;
-    const reply = replies.filter((r) => r.bearing === bearing && r.time <= arrivals[i].time + 1).pop();
-    if (reply) pageMs.push(arrivals[i].time - reply.time);
+    if (Math.abs(offsets[1] - offsets[0]) < 1) break;
+    console.log(`page test: the wall clock moved ${(offsets[1] - offsets[0]).toFixed(1)} ms against the page's while measuring; measuring again`);
   }
   const rotctldMs = await new Promise((resolve) => {
     const socket = net.connect(rotctldPort, "127.0.0.1");
@@ -279,13 +324,17 @@ async function measure(page, box, rotctldPort) {
   const table = `| Path | Samples | Median (ms) | p99 (ms) | Max (ms) |\n|---|---:|---:|---:|---:|\n` +
     `| Box reply to page update (browser) | ${stats(pageMs)} |\n| rotctld port: \`p\` asked to answer read | ${stats(rotctldMs)} |\n`;
   console.log(table);
-  assert(pageMs.length >= 200, `only ${pageMs.length} updates could be matched to box replies`);
+  const show = (t) => new Date(t).toISOString().slice(11, 23);
+  assert(pageMs.length >= 200, `only ${pageMs.length} updates could be matched to a box reply in the second ` +
+    `before them (the page's clock ${offsets.map((o) => o.toFixed(1)).join(" then ")} ms from the wall clock); ` +
+    `unmatched: ${unmatched.slice(0, 5).map((u) => `${u.bearing}° at ${show(u.time)}`).join(", ")}`);
   if (env.ZEVA_WEB_RESULTS) {
     fs.writeFileSync(env.ZEVA_WEB_RESULTS, `# The station page's latency\n\nMade by the browser test ` +
       `(tests/web/page_test.mjs, ZEVA_WEB_RESULTS set) on ${new Date().toISOString().slice(0, 16)} UTC, ` +
       `${os.cpus().length} cores, load average ${os.loadavg()[0].toFixed(2)}. A Yaesu box emulator polled ` +
       `every 100 ms turns to and fro; each page update of its bearing is matched with the box's reply ` +
-      `that carried it (the emulator's trace, to the microsecond) and timed by the browser's clock. ` +
+      `that carried it (the emulator's trace, to the microsecond) and timed by the browser's clock, ` +
+      `set against the wall clock before and after. ` +
       `Beside it, the station's rotctld port answering \`p\` (its last bearing) 200 times.\n\n${table}`);
   }
 }
