@@ -139,7 +139,7 @@ class CtlStationTest : public ::testing::Test {
   void StartStation() {
     ASSERT_TRUE(station.Start({ZEVA_STATION_PATH, "--base-port", std::to_string(rotctlPort), "--http",
                                "127.0.0.1:" + std::to_string(httpPort), "--http-secret-file", dir + "/secret",
-                               "--locator", "FN31pr", "--rotator", "3:" + dir + "/box:yaesu:100"}));
+                               "--locator", "FN31pr", "--rotator", "3:" + dir + "/box:yaesu:100", "--name", "3:Tri Band"}));
     ASSERT_TRUE(testing_support::WaitUntil([&] { return Ctl({"status"}).out.find(" still at ") != std::string::npos; }, 15000))
         << station.Stderr();
   }
@@ -164,7 +164,7 @@ TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
   // Arguments, with the secret in the environment; the exit status; what standard output and
   // error must hold.
   const struct { std::vector<std::string> args; bool secret; int status; std::string out, err; } cases[] = {
-      {{"status"}, false, 0, "rotator 3: Yaesu GS-232 on " + dir + "/box (rotctld port " + std::to_string(rotctlPort) + "), still at 000\n", ""},
+      {{"status"}, false, 0, "rotator 3 \"Tri Band\": Yaesu GS-232 on " + dir + "/box (rotctld port " + std::to_string(rotctlPort) + "), still at 000\n", ""},
       {{"rotate", "3", "40"}, false, 5, "", "zeva-ctl: the station refused: the station's secret is needed to turn (give zeva-ctl the secret with --secret-file"},
       {{"rotate", "3", "40", ",", "wait", "3", "40"}, true, 0, "rotator 3: turn to 40 from zeva-ctl 127.0.0.1\n", ""},
       {{"--secret-file", secretFile, "turn", "3", "20,", "wait", "3", "20"}, false, 0, "3 020\n", ""},
@@ -192,7 +192,8 @@ TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
   EXPECT_NE(RunTool(ZEVA_CTL_PATH, {"--station", url + "/", "version"}).out.find(" at " + url + "; "), std::string::npos);
   // The moon now: followed when it is up, refused with the reason when not.
   Result moon = Ctl({"follow", "3", "moon"}, true);
-  EXPECT_TRUE(moon.status == 0 ? moon.out.rfind("rotator 3: following the moon, turning to ", 0) == 0
+  EXPECT_TRUE(moon.status == 0 ? moon.out.rfind("rotator 3: following the moon, turning to ", 0) == 0 &&
+                                     Ctl({"status"}).out.find(", following the moon") != std::string::npos
                                : moon.err.find("the moon is below the horizon") != std::string::npos)
       << moon.out << moon.err;
   Result alone = RunTool(ZEVA_CTL_PATH, {"turn", "3", "JO22"});
@@ -269,7 +270,7 @@ TEST_F(CtlStationTest, CtrlCClearsTheLineThenEndsTheShell) {
   ASSERT_TRUE(until("rotate 3 3")) << screen;
   type("\x03");
   type("status\r");
-  EXPECT_TRUE(until("rotator 3: Yaesu GS-232")) << screen;  // not "rotate 3 3status"
+  EXPECT_TRUE(until("rotator 3 \"Tri Band\": Yaesu GS-232")) << screen;  // not "rotate 3 3status"
   type("\x03");
   int status = -1;
   EXPECT_TRUE(testing_support::WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 5000)) << screen;

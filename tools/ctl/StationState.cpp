@@ -23,6 +23,14 @@ bool Whole(const Json& object, const char* key, int& value) {
   return true;
 }
 
+// The state word of the station's JSON as the page says it.
+std::string Readable(const std::string& state) {
+  if (state == "blind") return "no position reports";
+  if (state == "unresponsive") return "not responding";
+  if (state == "unknown") return "no position yet";
+  return state;
+}
+
 std::string Bearing(int id, int bearing) {
   char line[32];
   snprintf(line, sizeof line, "%d %03d", id, bearing);
@@ -53,6 +61,8 @@ bool StationState::Parse(const std::string& text, StationState& state, std::stri
     rotator.model = Text(item, "model");
     rotator.device = Text(item, "device");
     rotator.state = Text(item, "state");
+    rotator.name = Text(item, "name");
+    rotator.follow = Text(item, "follow");
     Whole(item, "port", rotator.port);
     rotator.hasBearing = Whole(item, "bearing", rotator.bearing);
     rotator.hasTarget = Whole(item, "target", rotator.target);
@@ -90,6 +100,11 @@ std::vector<std::string> StationState::Changes(const StationState* before, const
       if (after.daemon) lines.push_back(name + (offline ? ": offline" : ": back online"));
     }
     if (was == nullptr) continue;
+    const bool silent = now.state == "unresponsive";
+    if (silent != (was->state == "unresponsive")) {
+      lines.push_back(name + (silent ? ": not responding (no movement since its last turn)"
+                                     : ": responding again"));
+    }
     // A box that never reports (a DCU-1) has the bearing it was last sent:
     // not one the daemon pushed.
     if (now.hasBearing && now.state != "blind" && (!was->hasBearing || was->bearing != now.bearing)) {
@@ -121,8 +136,11 @@ std::vector<std::string> StationState::Summary(long long nowMs) const {
     if (rotator.hasBearing) snprintf(bearing, sizeof bearing, blind ? " (sent %03d)" : " at %03d", rotator.bearing);
     char target[24] = "";
     if (rotator.hasTarget) snprintf(target, sizeof target, ", target %03d", rotator.target);
-    std::string line = "rotator " + std::to_string(rotator.id) + ": " + rotator.model + " on " + rotator.device +
-                       " (rotctld port " + std::to_string(rotator.port) + "), " + (blind ? "no position reports" : rotator.state) + bearing + target;
+    std::string line = "rotator " + std::to_string(rotator.id) +
+                       (rotator.name.empty() ? "" : " \"" + rotator.name + "\"") + ": " + rotator.model +
+                       " on " + rotator.device + " (rotctld port " + std::to_string(rotator.port) + "), " +
+                       Readable(rotator.state) + bearing + target;
+    if (!rotator.follow.empty()) line += ", following the " + rotator.follow;
     if (!rotator.source.empty()) {
       line += "; last: " + rotator.command + " from " + rotator.source + ", " + Ago(nowMs - rotator.atMs);
     }

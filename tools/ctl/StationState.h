@@ -13,7 +13,9 @@
 struct StationState {
   struct Rotator {
     int id = 0;
-    std::string model, device, state;  // state: offline, unknown, turning, still, blind
+    std::string model, device, state;  // state: offline, unknown, turning, still, blind, unresponsive
+    std::string name;                  // its name (--name), if it has one
+    std::string follow;                // "sun" or "moon" while it follows one
     int port = 0;                      // its rotctld port
     bool hasBearing = false;
     int bearing = 0;
