@@ -20,6 +20,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "hamradio")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The radio amateurs' country file (cty.dat), where zeva-station looks up
+# callsigns and prefixes; without it the station still places locators and
+# latitudes and longitudes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hamradio-files")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://zeva-rotator.invalid/")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "network daemon that drives antenna rotators on serial controller boxes")

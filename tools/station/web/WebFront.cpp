@@ -160,9 +160,11 @@ void WebFront::HandleTurn(WebRequest& request) {
   } else if (!rotator->Available()) {
     request.answer(Answer(503, name + " is offline"));
   } else if (!rotator->Bearing(request.azimuth, bearing)) {
+    // The range in true bearings: the box's, turned by the calibration offset.
+    const RotatorSetup& setup = rotator->Setup();
     request.answer(Answer(422, Number(request.azimuth) + " is outside " + name + "'s range " +
-                                            std::to_string(rotator->Setup().minAz) + ".." +
-                                            std::to_string(rotator->Setup().maxAz)));
+                                   std::to_string(setup.minAz + setup.offset) + ".." +
+                                   std::to_string(setup.maxAz + setup.offset)));
   } else {
     if (options.verbose) StationLog("web: %s turn to %d", name.c_str(), bearing);
     Pending waiting;
