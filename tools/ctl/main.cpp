@@ -1,8 +1,6 @@
 // zeva-ctl: a small command-line client for the zeva-rotator daemon.
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -19,12 +17,12 @@
 #include "StationLink.h"
 #include "common/Common.h"
 #include "tools/CommandLine.h"
+#include "tools/SecretFile.h"
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 5000;
 constexpr const char* kSecretVariable = "ZEVA_STATION_SECRET";
-constexpr off_t kMaxSecretFile = 4096;
 
 void PrintHelp() {
   printf(
@@ -188,34 +186,26 @@ void WarnIfNotConfigured(const std::vector<CtlCommand>& commands, const std::vec
           turn->id, turn->id, call.c_str());
 }
 
-// The first line of a regular file of at most 4 KiB (never a FIFO or a
-// device, which could block or never end).
+// The first line of a regular file of at most 4 KiB (tools/SecretFile.h).
 bool ReadSecret(const std::string& path, std::string& secret, std::string& error) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat status;
-  if (fd < 0 || fstat(fd, &status) != 0) {
-    error = "cannot read the secret file " + path + ": " + strerror(errno);
-    if (fd >= 0) close(fd);
-    return false;
+  using Outcome = zeva_tools::SecretFile::Outcome;
+  const zeva_tools::SecretFile file = zeva_tools::ReadSecretFile(path);
+  switch (file.outcome) {
+    case Outcome::kRead: break;
+    case Outcome::kCannotOpen:
+      error = "cannot read the secret file " + path + ": " + strerror(file.error);
+      return false;
+    case Outcome::kEmptyLine:
+      error = "the secret file " + path + " starts with an empty line";
+      return false;
+    default:
+      error = "the secret file " + path + " must be a regular file of at most 4 KiB";
+      return false;
   }
-  char text[kMaxSecretFile + 1];
-  ssize_t count = -1;
-  if (S_ISREG(status.st_mode) && status.st_size <= kMaxSecretFile) count = read(fd, text, sizeof text);
-  close(fd);
-  if (!S_ISREG(status.st_mode) || count < 0 || count > kMaxSecretFile) {
-    error = "the secret file " + path + " must be a regular file of at most 4 KiB";
-    return false;
-  }
-  secret.assign(text, static_cast<size_t>(count));
-  secret = secret.substr(0, secret.find('\n'));
-  while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
-  if (secret.empty()) {
-    error = "the secret file " + path + " starts with an empty line";
-    return false;
-  }
-  if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+  if (file.othersCanRead) {
     fprintf(stderr, "zeva-ctl: warning: other users can read the secret file %s (chmod 600 it)\n", path.c_str());
   }
+  secret = file.secret;
   return true;
 }
 

@@ -39,11 +39,10 @@ class WebFront {
            const PlaceFinder& places, SkyFollower* follower);
   ~WebFront();
 
-  static constexpr size_t kMaxSecretFile = 4096;
-
   // Reads the secret: the first line of the file `name` (a bare name: of
   // systemd's credentials directory when there is one), which must be a
-  // regular file of at most kMaxSecretFile bytes. False with the reason.
+  // regular file of at most 4 KiB (tools/SecretFile.h). False with the
+  // reason.
   static bool ReadSecret(const std::string& name, std::string& secret, std::string& error);
 
   // Binds the page's address and starts serving, at most `connections`
