@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/Common.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -89,9 +90,8 @@ bool StationLink::MakeUrl(const std::string& text, std::string& result, std::str
       return false;
     }
   }
-  char* end = nullptr;
-  long number = strtol(port.c_str(), &end, 10);
-  if (port.empty() || *end != '\0' || number < 1 || number > 65535) {
+  int number = 0;
+  if (!zeva_tools::ToWhole(port, 1, 65535, number)) {
     error = "'" + text + "': the port must be a number 1..65535";
     return false;
   }

@@ -145,14 +145,9 @@ bool ParseHost(const std::string& text, std::string& host, int& port, std::strin
     error = "'" + text + "': the host is missing";
     return false;
   }
-  if (hasPort) {
-    char* end = nullptr;
-    long value = strtol(portText.c_str(), &end, 10);
-    if (portText.empty() || *end != '\0' || value < 1 || value > 65535) {
-      error = "'" + text + "': the port must be a number 1..65535";
-      return false;
-    }
-    port = static_cast<int>(value);
+  if (hasPort && !zeva_tools::ToWhole(portText, 1, 65535, port)) {
+    error = "'" + text + "': the port must be a number 1..65535";
+    return false;
   }
   return true;
 }
@@ -282,13 +277,9 @@ int main(int argc, char** argv) {
         if (!ParseHost(optarg, host, port, error)) return Usage("--host " + error);
         hostGiven = true;
         break;
-      case 'p': {
-        char* end = nullptr;
-        long value = strtol(optarg, &end, 10);
-        if (*optarg == '\0' || *end != '\0' || value < 1 || value > 65535) return Usage("--port needs a number 1..65535");
-        optionPort = static_cast<int>(value);
+      case 'p':
+        if (!zeva_tools::ToWhole(optarg, 1, 65535, optionPort)) return Usage("--port needs a number 1..65535");
         break;
-      }
       default: return Usage(zeva_tools::GetoptMistake(option, argv[word], kOptions));
     }
   }

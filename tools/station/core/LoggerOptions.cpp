@@ -1,12 +1,12 @@
 // The station's options about naming and calibrating rotators (--name,
 // --offset) and its contest logger front (--n1mm, --n1mm-to, --n1mm-allow).
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <set>
 
 #include "core/AddressPrefix.h"
 #include "core/StationOptions.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -14,15 +14,7 @@ namespace {
 constexpr int kLoggerHeadingPort = 13010;
 constexpr size_t kMaxName = 32;
 
-bool ToWhole(const std::string& text, long low, long high, int& value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long number = strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE || number < low || number > high) return false;
-  value = static_cast<int>(number);
-  return true;
-}
+using zeva_tools::ToWhole;
 
 // ID:VALUE, ID a rotator number; false when there is no colon or no number.
 bool SplitId(const std::string& text, int& id, std::string& value) {
