@@ -24,25 +24,6 @@ bool SplitId(const std::string& text, int& id, std::string& value) {
   return ToWhole(text.substr(0, colon), INT_MIN, INT_MAX, id);
 }
 
-// [ADDRESS:]PORT or, with `hostFirst`, HOST[:PORT]; ADDRESS or HOST may be
-// [IPv6]. `port` keeps its value when the text has none.
-bool SplitAddressPort(const std::string& text, bool hostFirst, std::string& address, int& port) {
-  std::string::size_type colon = text.rfind(':');
-  std::string portText;
-  if (colon != std::string::npos && text.find(']', colon) == std::string::npos) {
-    address = text.substr(0, colon);
-    portText = text.substr(colon + 1);
-  } else if (hostFirst) {
-    address = text;
-  } else {
-    portText = text;
-  }
-  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
-    address = address.substr(1, address.size() - 2);
-  }
-  return !address.empty() && (portText.empty() ? hostFirst : ToWhole(portText, 1, 65535, port));
-}
-
 bool Printable(const std::string& text) {
   for (char c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
@@ -65,6 +46,24 @@ std::string RotorNameKey(const std::string& name) {
     key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
   return key;
+}
+
+bool StationOptions::SplitAddressPort(const std::string& text, bool hostFirst, std::string& address,
+                                      int& port) {
+  std::string::size_type colon = text.rfind(':');
+  std::string portText;
+  if (colon != std::string::npos && text.find(']', colon) == std::string::npos) {
+    address = text.substr(0, colon);
+    portText = text.substr(colon + 1);
+  } else if (hostFirst) {
+    address = text;
+  } else {
+    portText = text;
+  }
+  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
+    address = address.substr(1, address.size() - 2);
+  }
+  return !address.empty() && (portText.empty() ? hostFirst : ToWhole(portText, 1, 65535, port));
 }
 
 bool StationOptions::ParseLoggerOption(int option, const std::string& text, std::string& error) {

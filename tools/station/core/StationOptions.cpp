@@ -152,24 +152,6 @@ bool StationOptions::ParseRotator(const std::string& text, RotatorSetup& setup,
   return true;
 }
 
-// [ADDRESS:]PORT, ADDRESS an IPv4 address, a name or [IPv6].
-bool StationOptions::ParseHttp(const std::string& text, std::string& error) {
-  std::string::size_type colon = text.rfind(':');
-  std::string portText = text;
-  if (colon != std::string::npos) {
-    httpAddress = text.substr(0, colon);
-    portText = text.substr(colon + 1);
-    if (httpAddress.size() >= 2 && httpAddress.front() == '[' && httpAddress.back() == ']') {
-      httpAddress = httpAddress.substr(1, httpAddress.size() - 2);
-    }
-  }
-  if (httpAddress.empty() || !ToWhole(portText, 1, 65535, httpPort)) {
-    error = "--http " + text + ": expected [ADDRESS:]PORT, PORT 1..65535";
-    return false;
-  }
-  return true;
-}
-
 // NAME:AZIMUTH; the name is what the button shows.
 bool StationOptions::ParsePreset(const std::string& text, std::string& error) {
   std::string::size_type colon = text.rfind(':');
@@ -253,7 +235,10 @@ bool StationOptions::Parse(int argc, char** argv, std::string& error) {
         }
         break;
       case kHttp:
-        if (!ParseHttp(text, error)) return false;
+        if (!SplitAddressPort(text, false, httpAddress, httpPort)) {
+          error = "--http " + text + ": expected [ADDRESS:]PORT, PORT 1..65535";
+          return false;
+        }
         break;
       case kSecretFile: secretFile = text; break;
       case kPreset:
