@@ -35,7 +35,7 @@ std::string LastJson(const StationRotator::Request& last) {
 }
 
 WebReply Answer(int status, const std::string& error) {
-  return {status, "{\"error\":" + JsonString(error) + "}"};
+  return {status, JsonError(error)};
 }
 
 std::string Degrees(double value) {
@@ -203,7 +203,7 @@ void WebFront::HandleFollow(WebRequest& request) {
   uint64_t ticket = 0;
   std::string reason;
   if (follower == nullptr) {
-    request.answer(Answer(404, "the station's own place is not set: start zeva-station with --locator or --position"));
+    request.answer(Answer(404, PlaceApi::kNoPlace));
   } else if (rotator == nullptr) {
     request.answer(Answer(404, "there is no rotator " + std::to_string(request.rotator)));
   } else if (!follower->Start(*rotator, body, request.source, std::chrono::system_clock::now(), ticket, reason)) {
