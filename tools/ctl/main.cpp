@@ -1,4 +1,5 @@
-// zeva-ctl: a small command-line client for the zeva-rotator daemon.
+// zeva-ctl: a small command-line client for the zeva-rotator daemon, or
+// for its rotators through a running zeva-station (--station).
 #include <curl/curl.h>
 #include <signal.h>
 #include <unistd.h>

@@ -1,6 +1,9 @@
-// The station's command line: where the daemon is, where to listen for
-// rotctld clients, and the rotators to configure. Parsed once by main()
-// before anything starts; read-only afterwards.
+// The station's command line: where the daemon is, the rotators to
+// configure (with their names and calibration offsets), where to listen for
+// rotctld clients, the web page (its secret and presets), the station's
+// place and the contest logger front. Parsed once by main() before anything
+// starts (which then reads the secret file into `secret`); read-only
+// afterwards.
 #pragma once
 
 #include <string>
