@@ -205,6 +205,19 @@ bool ReadSecret(const std::string& path, std::string& secret, std::string& error
   return true;
 }
 
+// The commands one after the other until one fails, or the shell.
+int RunCommands(Link& link, Session& session, const std::vector<CtlCommand>& commands, bool interactive) {
+  if (interactive) {
+    InteractiveShell shell(link, session, isatty(STDIN_FILENO) != 0);
+    return shell.Run();
+  }
+  for (const CtlCommand& command : commands) {
+    const int status = session.Execute(command);
+    if (status != Session::kOk) return status;
+  }
+  return Session::kOk;
+}
+
 // The commands, or the shell, through a station.
 int RunAtStation(const std::string& url, const std::string& secret, const std::vector<CtlCommand>& commands,
                  bool interactive) {
@@ -220,15 +233,7 @@ int RunAtStation(const std::string& url, const std::string& secret, const std::v
       status = answer == StationLink::Answer::Interrupted ? Session::kInterrupted : Session::kNoConnection;
     } else {
       Session session(station, state, isatty(STDOUT_FILENO) != 0);
-      if (interactive) {
-        InteractiveShell shell(station, session, isatty(STDIN_FILENO) != 0);
-        status = shell.Run();
-      } else {
-        for (const CtlCommand& command : commands) {
-          status = session.Execute(command);
-          if (status != Session::kOk) break;
-        }
-      }
+      status = RunCommands(station, session, commands, interactive);
     }
   }
   curl_global_cleanup();
@@ -332,17 +337,7 @@ int main(int argc, char** argv) {
   }
   if (!interactive) WarnIfNotConfigured(commands, args);
   Session session(connection, isatty(STDOUT_FILENO) != 0);
-
-  int status = Session::kOk;
-  if (interactive) {
-    InteractiveShell shell(connection, session, isatty(STDIN_FILENO) != 0);
-    status = shell.Run();
-  } else {
-    for (const CtlCommand& command : commands) {
-      status = session.Execute(command);
-      if (status != Session::kOk) break;
-    }
-  }
+  const int status = RunCommands(connection, session, commands, interactive);
   if (status != Session::kLost) session.Finish();
   return status;
 }
