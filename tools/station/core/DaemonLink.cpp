@@ -1,6 +1,5 @@
 #include "core/DaemonLink.h"
 
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,6 +13,7 @@
 
 #include "core/StationLog.h"
 #include "common/Common.h"
+#include "common/WakePipe.h"
 
 namespace {
 
@@ -159,8 +159,8 @@ void DaemonLink::BeginConnect(State connecting, Clock::time_point now) {
     Fail(reason, now);
     return;
   }
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  zeva::SetCloseOnExec(fd);
+  zeva::SetNonBlocking(fd);
 #ifdef SO_NOSIGPIPE
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);

@@ -1,12 +1,13 @@
 #include "core/ServerSocket.h"
 
-#include <fcntl.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "common/WakePipe.h"
 
 ServerSocket OpenServerSocket(const std::string& address, int port, int type, int backlog) {
   ServerSocket result;
@@ -38,8 +39,8 @@ ServerSocket OpenServerSocket(const std::string& address, int port, int type, in
       close(fd);
       continue;
     }
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    zeva::SetCloseOnExec(fd);
+    zeva::SetNonBlocking(fd);
     result.fd = fd;
   }
   freeaddrinfo(addresses);

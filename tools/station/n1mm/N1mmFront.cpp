@@ -1,7 +1,6 @@
 #include "n1mm/N1mmFront.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/WakePipe.h"
 #include "core/ServerSocket.h"
 #include "core/StationLog.h"
 
@@ -21,8 +21,8 @@ constexpr int kMaxPerRound = 64;
 int OpenSocket(int family) {
   int fd = socket(family, SOCK_DGRAM, 0);
   if (fd < 0) return -1;
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  zeva::SetCloseOnExec(fd);
+  zeva::SetNonBlocking(fd);
   return fd;
 }
 

@@ -1,7 +1,6 @@
 #include "rotctld/RotctlListener.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -11,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/WakePipe.h"
 #include "core/ServerSocket.h"
 #include "core/StationLog.h"
 
@@ -18,11 +18,6 @@ namespace {
 
 // How long the port stops accepting when the station is out of descriptors.
 constexpr auto kPause = std::chrono::milliseconds(100);
-
-void MakeNonBlocking(int fd) {
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
 
 std::string PeerName(const sockaddr_storage& address) {
   char host[INET6_ADDRSTRLEN] = "?";
@@ -129,7 +124,8 @@ void RotctlListener::Accept() {
               rotator.Setup().id, active, static_cast<long long>(idleS.count()), peer.c_str());
     (*idlest)->End("closed to make room");
   }
-  MakeNonBlocking(fd);
+  zeva::SetCloseOnExec(fd);
+  zeva::SetNonBlocking(fd);
   int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 #ifdef SO_NOSIGPIPE
