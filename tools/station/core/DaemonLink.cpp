@@ -280,7 +280,12 @@ void DaemonLink::HandleLine(const std::string& line) {
       const Batch batch = batches.front();
       batches.pop_front();
       slowLogged = false;
-      if (callbacks.done) callbacks.done(batch.number, Clock::now() - batch.sent);
+      // The daemon got to the batch when it was sent or, if it was busy
+      // with the one before, when that was done.
+      const Clock::time_point now = Clock::now();
+      const Clock::duration took = now - std::max(batch.sent, lastDone);
+      lastDone = now;
+      if (callbacks.done) callbacks.done(batch.number, took);
     }
     return;
   }
