@@ -1,12 +1,15 @@
 // What the three tools share about their command lines: getopt_long() scans
 // them (with an option string starting "+:", so it stops at the first word
 // that is not an option and reports a missing value as ':'), and these turn
-// where it stopped into the usage message each tool prints its own way.
+// where it stopped into the usage message each tool prints its own way; and
+// how a whole number in an option's value is read.
 #pragma once
 
 #include <getopt.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -49,6 +52,18 @@ inline std::string GetoptMistake(int result, const char* word, const struct opti
     if (matches == 1) return "option " + name + " takes no value";
   }
   return "unknown option '" + name + "'";
+}
+
+// `text` as a whole number from `low` to `high` (in decimal, signed as
+// strtol() takes it, nothing after it); false for anything else.
+inline bool ToWhole(const std::string& text, long low, long high, int& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  long number = strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE || number < low || number > high) return false;
+  value = static_cast<int>(number);
+  return true;
 }
 
 }  // namespace zeva_tools

@@ -1,13 +1,18 @@
 // The station's rotctld command language, its rotators' rules (range and box
-// numbers, coalescing, repeats, not responding, DCU-1), its command line and
-// the page's JSON strings,
-// without process or socket.
+// numbers, coalescing, repeats, not responding, DCU-1), its command line,
+// the page's JSON strings, without process or socket; and how the daemon
+// link times a batch, against a daemon played on loopback.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -16,6 +21,7 @@
 #include "core/StationRotator.h"
 #include "core/DaemonLink.h"
 #include "rotctld/RotctlParser.h"
+#include "tests/support/ChildProcess.h"
 #include "web/Json.h"
 
 namespace {
@@ -292,6 +298,74 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
 }  // namespace
 
 namespace {
+
+// The daemon carries out commands one after another: a batch sent behind a
+// slow one (a write to a device that takes no bytes) waits for it, and only
+// the time the daemon then spent on it counts against its rotator. The
+// daemon is played here, on loopback.
+TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToIt) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_TRUE(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              listen(listener, 4) == 0 &&
+              getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+  std::thread daemon([listener] {
+    std::string heard;
+    char buffer[256];
+    auto hear = [&](int fd, size_t versions) {  // until that many VERSIONs in all (or the end)
+      ssize_t n = 1;
+      while (n > 0 && testing_support::Count(heard, "VERSION\r") < versions) {
+        if ((n = read(fd, buffer, sizeof buffer)) > 0) heard.append(buffer, static_cast<size_t>(n));
+      }
+      return n > 0;
+    };
+    const int clearing = accept(listener, nullptr, nullptr);  // answered, then left by the station
+    hear(clearing, 1);
+    (void)!write(clearing, "VERSION 9\r", 10);
+    while (hear(clearing, 2)) {}
+    close(clearing);
+    const int served = accept(listener, nullptr, nullptr);
+    hear(served, 2);
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // the first batch's write hangs
+    (void)!write(served, "VERSION 9\r", 10);
+    hear(served, 3);
+    (void)!write(served, "VERSION 9\r", 10);
+    while (hear(served, 4)) {}
+    close(served);
+  });
+  std::vector<double> took;  // seconds, in the order the batches were done
+  bool connected = false;
+  DaemonLink::Callbacks callbacks;
+  callbacks.connected = [&](bool) { connected = true; };
+  callbacks.done = [&](uint64_t, DaemonLink::Clock::duration time) {
+    took.push_back(std::chrono::duration<double>(time).count());
+  };
+  DaemonLink link("127.0.0.1", ntohs(address.sin_port), callbacks);
+  auto run = [&](const std::function<bool()>& until) {
+    for (auto end = DaemonLink::Clock::now() + std::chrono::seconds(20); !until() && DaemonLink::Clock::now() < end;) {
+      PollSet set;
+      link.AddToPollSet(set);
+      set.Wait(50);
+      set.Dispatch();
+      link.OnTimer(DaemonLink::Clock::now());
+    }
+  };
+  link.Start();
+  run([&] { return connected; });
+  ASSERT_TRUE(connected);
+  link.SendBatch({"ROTATE 1 10"});
+  link.SendBatch({"ROTATE 2 20"});
+  run([&] { return took.size() == 2; });
+  link.Close();
+  daemon.join();
+  close(listener);
+  ASSERT_EQ(took.size(), 2u);
+  EXPECT_GE(took[0], 0.9);
+  EXPECT_LT(took[1], 0.5);
+}
 
 // Text from the command line in any encoding becomes a valid JSON string of
 // valid UTF-8: each byte outside a valid sequence is U+FFFD.

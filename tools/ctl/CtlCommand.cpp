@@ -1,9 +1,10 @@
 #include "CtlCommand.h"
 
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
+
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -24,15 +25,7 @@ std::string Lower(const std::string& text) {
   return out;
 }
 
-bool ToInt(const std::string& text, int& value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long number = strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE || number < INT_MIN || number > INT_MAX) return false;
-  value = static_cast<int>(number);
-  return true;
-}
+bool ToInt(const std::string& text, int& value) { return zeva_tools::ToWhole(text, INT_MIN, INT_MAX, value); }
 
 bool ToSeconds(const std::string& text, double& value) {
   if (text.empty()) return false;

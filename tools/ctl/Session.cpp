@@ -110,16 +110,10 @@ int Session::Execute(const CtlCommand& command) {
     return kFailed;
   }
   switch (command.kind) {
-    case Kind::Rotate: {
-      auto known = bearings.find(command.id);
-      if (known != bearings.end()) {
-        origins[command.id] = known->second;
-      } else {
-        origins.erase(command.id);
-      }
+    case Kind::Rotate:
+      NoteOrigin(command.id);
       if (!connection->SendLine(command.Line())) return Lost();
       return kOk;
-    }
     case Kind::Stop:
       if (command.all) {
         fprintf(stderr, "zeva-ctl: stop all needs a station (--station); the daemon stops one rotator at a time\n");
@@ -271,27 +265,20 @@ int Session::AtStation(const CtlCommand& command) {
   using Answer = StationLink::Answer;
   std::string message;
   Answer answer = Answer::Done;
+  bool told = false;  // the station's answer says where the rotator turns: printed
   switch (command.kind) {
-    case Kind::Rotate: {
-      auto known = bearings.find(command.id);
-      if (known != bearings.end()) {
-        origins[command.id] = known->second;
-      } else {
-        origins.erase(command.id);
-      }
+    case Kind::Rotate:
+      NoteOrigin(command.id);
       if (command.place.empty()) {
         answer = station->Turn(command.id, command.degrees, message);
         break;
       }
       answer = station->Aim(command.id, command.place, command.longPath, message);
-      if (answer == Answer::Done) printf("rotator %d: %s\n", command.id, message.c_str());
-      fflush(stdout);
+      told = true;
       break;
-    }
     case Kind::Follow:
       answer = station->FollowBody(command.id, command.body, message);
-      if (answer == Answer::Done) printf("rotator %d: %s\n", command.id, message.c_str());
-      fflush(stdout);
+      told = true;
       break;
     case Kind::Stop: answer = station->Stop(command.all ? 0 : command.id, message); break;
     case Kind::Version:
@@ -321,5 +308,18 @@ int Session::AtStation(const CtlCommand& command) {
       return kFailed;
     default: return kOk;
   }
+  if (told && answer == Answer::Done) {
+    printf("rotator %d: %s\n", command.id, message.c_str());
+    fflush(stdout);
+  }
   return answer == Answer::Done ? kOk : Unanswered(answer, message, station->Url());
+}
+
+void Session::NoteOrigin(int id) {
+  auto known = bearings.find(id);
+  if (known != bearings.end()) {
+    origins[id] = known->second;
+  } else {
+    origins.erase(id);
+  }
 }

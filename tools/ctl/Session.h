@@ -64,6 +64,10 @@ class Session {
   int Lost();
   int AtStation(const CtlCommand& command);
 
+  // A rotate to rotator `id` goes out: where it is now is where a wait for
+  // it starts its progress line.
+  void NoteOrigin(int id);
+
   static bool ParseBearing(const std::string& line, int& id, int& bearing);
   static int Distance(int a, int b);
 

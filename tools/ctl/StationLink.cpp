@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/Common.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -24,7 +25,21 @@ long long SteadyMs() {
       .count();
 }
 
-std::string UserAgent() { return std::string("zeva-ctl/") + zeva::kVersion; }
+// What every request sets: the address, the User-Agent the station names
+// zeva-ctl's commands by, the headers, where the answer goes and where
+// libcurl says what failed; no signals (the stream has a thread of its own).
+void Prepare(CURL* curl, const std::string& address, struct curl_slist* headers, char* reason,
+             curl_write_callback write, void* target) {
+  const std::string userAgent = std::string("zeva-ctl/") + zeva::kVersion;
+  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, userAgent.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, reason);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, target);
+}
 
 size_t Collect(char* bytes, size_t size, size_t count, void* target) {
   std::string& body = *static_cast<std::string*>(target);
@@ -89,9 +104,8 @@ bool StationLink::MakeUrl(const std::string& text, std::string& result, std::str
       return false;
     }
   }
-  char* end = nullptr;
-  long number = strtol(port.c_str(), &end, 10);
-  if (port.empty() || *end != '\0' || number < 1 || number > 65535) {
+  int number = 0;
+  if (!zeva_tools::ToWhole(port, 1, 65535, number)) {
     error = "'" + text + "': the port must be a number 1..65535";
     return false;
   }
@@ -112,15 +126,8 @@ StationLink::Answer StationLink::Request(const char* path, const std::string* fo
   const std::string authorization = "Authorization: Bearer " + secret;
   if (!secret.empty()) headers = curl_slist_append(headers, authorization.c_str());
   body.clear();
-  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, UserAgent().c_str());
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  Prepare(curl, address, headers, reason, Collect, &body);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kRequestTimeoutMs);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, reason);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, StopWhenInterrupted);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, interrupted);
@@ -288,14 +295,7 @@ std::string StationLink::ReadStream() {
   const std::string address = url + "/api/events";
   char reason[CURL_ERROR_SIZE] = "";
   struct curl_slist* headers = curl_slist_append(nullptr, "Accept: text/event-stream");
-  curl_easy_setopt(stream, CURLOPT_URL, address.c_str());
-  curl_easy_setopt(stream, CURLOPT_USERAGENT, UserAgent().c_str());
-  curl_easy_setopt(stream, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(stream, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-  curl_easy_setopt(stream, CURLOPT_ERRORBUFFER, reason);
-  curl_easy_setopt(stream, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(stream, CURLOPT_WRITEFUNCTION, OnStreamData);
-  curl_easy_setopt(stream, CURLOPT_WRITEDATA, this);
+  Prepare(stream, address, headers, reason, OnStreamData, this);
   status = 0;
   connected = false;
   pending.clear();

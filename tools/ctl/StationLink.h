@@ -1,8 +1,8 @@
 // zeva-ctl's way to the rotators through a running zeva-station, the
 // daemon's one client, over the station page's JSON API (libcurl): GET
-// /api/state, POST /api/turn and /api/stop (answered once the daemon has
-// taken the command, or with {"error": ...}), and the event stream GET
-// /api/events (Server-Sent Events, one state per event).
+// /api/state, POST /api/turn, /api/stop, /api/aim and /api/follow (answered
+// once the daemon has taken the command, or with {"error": ...}), and the
+// event stream GET /api/events (Server-Sent Events, one state per event).
 //
 // Once Follow() starts it, a thread of its own reads the event stream and
 // turns each new state into the lines zeva-ctl prints (StationState::

@@ -1,8 +1,7 @@
-// zeva-ctl: a small command-line client for the zeva-rotator daemon.
+// zeva-ctl: a small command-line client for the zeva-rotator daemon, or
+// for its rotators through a running zeva-station (--station).
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -19,12 +18,12 @@
 #include "StationLink.h"
 #include "common/Common.h"
 #include "tools/CommandLine.h"
+#include "tools/SecretFile.h"
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 5000;
 constexpr const char* kSecretVariable = "ZEVA_STATION_SECRET";
-constexpr off_t kMaxSecretFile = 4096;
 
 void PrintHelp() {
   printf(
@@ -147,14 +146,9 @@ bool ParseHost(const std::string& text, std::string& host, int& port, std::strin
     error = "'" + text + "': the host is missing";
     return false;
   }
-  if (hasPort) {
-    char* end = nullptr;
-    long value = strtol(portText.c_str(), &end, 10);
-    if (portText.empty() || *end != '\0' || value < 1 || value > 65535) {
-      error = "'" + text + "': the port must be a number 1..65535";
-      return false;
-    }
-    port = static_cast<int>(value);
+  if (hasPort && !zeva_tools::ToWhole(portText, 1, 65535, port)) {
+    error = "'" + text + "': the port must be a number 1..65535";
+    return false;
   }
   return true;
 }
@@ -188,35 +182,40 @@ void WarnIfNotConfigured(const std::vector<CtlCommand>& commands, const std::vec
           turn->id, turn->id, call.c_str());
 }
 
-// The first line of a regular file of at most 4 KiB (never a FIFO or a
-// device, which could block or never end).
+// The first line of a regular file of at most 4 KiB (tools/SecretFile.h).
 bool ReadSecret(const std::string& path, std::string& secret, std::string& error) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat status;
-  if (fd < 0 || fstat(fd, &status) != 0) {
-    error = "cannot read the secret file " + path + ": " + strerror(errno);
-    if (fd >= 0) close(fd);
-    return false;
+  using Outcome = zeva_tools::SecretFile::Outcome;
+  const zeva_tools::SecretFile file = zeva_tools::ReadSecretFile(path);
+  switch (file.outcome) {
+    case Outcome::kRead: break;
+    case Outcome::kCannotOpen:
+      error = "cannot read the secret file " + path + ": " + strerror(file.error);
+      return false;
+    case Outcome::kEmptyLine:
+      error = "the secret file " + path + " starts with an empty line";
+      return false;
+    default:
+      error = "the secret file " + path + " must be a regular file of at most 4 KiB";
+      return false;
   }
-  char text[kMaxSecretFile + 1];
-  ssize_t count = -1;
-  if (S_ISREG(status.st_mode) && status.st_size <= kMaxSecretFile) count = read(fd, text, sizeof text);
-  close(fd);
-  if (!S_ISREG(status.st_mode) || count < 0 || count > kMaxSecretFile) {
-    error = "the secret file " + path + " must be a regular file of at most 4 KiB";
-    return false;
-  }
-  secret.assign(text, static_cast<size_t>(count));
-  secret = secret.substr(0, secret.find('\n'));
-  while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
-  if (secret.empty()) {
-    error = "the secret file " + path + " starts with an empty line";
-    return false;
-  }
-  if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+  if (file.othersCanRead) {
     fprintf(stderr, "zeva-ctl: warning: other users can read the secret file %s (chmod 600 it)\n", path.c_str());
   }
+  secret = file.secret;
   return true;
+}
+
+// The commands one after the other until one fails, or the shell.
+int RunCommands(Link& link, Session& session, const std::vector<CtlCommand>& commands, bool interactive) {
+  if (interactive) {
+    InteractiveShell shell(link, session, isatty(STDIN_FILENO) != 0);
+    return shell.Run();
+  }
+  for (const CtlCommand& command : commands) {
+    const int status = session.Execute(command);
+    if (status != Session::kOk) return status;
+  }
+  return Session::kOk;
 }
 
 // The commands, or the shell, through a station.
@@ -234,15 +233,7 @@ int RunAtStation(const std::string& url, const std::string& secret, const std::v
       status = answer == StationLink::Answer::Interrupted ? Session::kInterrupted : Session::kNoConnection;
     } else {
       Session session(station, state, isatty(STDOUT_FILENO) != 0);
-      if (interactive) {
-        InteractiveShell shell(station, session, isatty(STDIN_FILENO) != 0);
-        status = shell.Run();
-      } else {
-        for (const CtlCommand& command : commands) {
-          status = session.Execute(command);
-          if (status != Session::kOk) break;
-        }
-      }
+      status = RunCommands(station, session, commands, interactive);
     }
   }
   curl_global_cleanup();
@@ -292,13 +283,9 @@ int main(int argc, char** argv) {
         if (!ParseHost(optarg, host, port, error)) return Usage("--host " + error);
         hostGiven = true;
         break;
-      case 'p': {
-        char* end = nullptr;
-        long value = strtol(optarg, &end, 10);
-        if (*optarg == '\0' || *end != '\0' || value < 1 || value > 65535) return Usage("--port needs a number 1..65535");
-        optionPort = static_cast<int>(value);
+      case 'p':
+        if (!zeva_tools::ToWhole(optarg, 1, 65535, optionPort)) return Usage("--port needs a number 1..65535");
         break;
-      }
       default: return Usage(zeva_tools::GetoptMistake(option, argv[word], kOptions));
     }
   }
@@ -350,17 +337,7 @@ int main(int argc, char** argv) {
   }
   if (!interactive) WarnIfNotConfigured(commands, args);
   Session session(connection, isatty(STDOUT_FILENO) != 0);
-
-  int status = Session::kOk;
-  if (interactive) {
-    InteractiveShell shell(connection, session, isatty(STDIN_FILENO) != 0);
-    status = shell.Run();
-  } else {
-    for (const CtlCommand& command : commands) {
-      status = session.Execute(command);
-      if (status != Session::kOk) break;
-    }
-  }
+  const int status = RunCommands(connection, session, commands, interactive);
   if (status != Session::kLost) session.Finish();
   return status;
 }

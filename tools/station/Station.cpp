@@ -36,7 +36,8 @@ constexpr auto kMaxRetryGap = std::chrono::seconds(60);
 
 // Descriptors the station keeps besides its clients' connections: standard
 // streams, wake-up pipes, the daemon link (two while it starts over), the
-// web server's listening socket and its own, a secret file being read.
+// web server's listening socket and its own, the contest logger's three
+// sockets, the country file while it is read.
 constexpr rlim_t kOwnDescriptors = 32;
 
 // Raises the soft limit on open descriptors to the hard one when it is below

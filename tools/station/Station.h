@@ -12,7 +12,9 @@
 // another, holds up the other rotators as little as it can. With --http, a
 // WebFront serves the station page from threads of its own and brings its
 // turns and stops to this loop. With --n1mm, an N1mmFront takes a contest
-// logger's datagrams in this loop and sends it the headings.
+// logger's datagrams in this loop and sends it the headings. With the
+// station's place (--locator, --position), a SkyFollower keeps rotators on
+// the sun or the moon.
 //
 // main() creates one Station, calls Open() and then Run() on the main thread;
 // RequestStop() may be called from a signal handler.

@@ -1,5 +1,6 @@
-// zeva-station: lets rotctld-protocol programs drive the rotators of
-// the zeva-rotator daemon.
+// zeva-station: the zeva-rotator daemon's one client, whose rotators
+// rotctld-protocol programs, the station page, contest loggers and zeva-ctl
+// share.
 #include <signal.h>
 
 #include <cstdio>

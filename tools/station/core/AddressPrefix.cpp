@@ -3,8 +3,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include <cstdlib>
 #include <cstring>
+
+#include "tools/CommandLine.h"
 
 bool AddressPrefix::Parse(const std::string& text, AddressPrefix& prefix) {
   std::string::size_type slash = text.find('/');
@@ -19,12 +20,8 @@ bool AddressPrefix::Parse(const std::string& text, AddressPrefix& prefix) {
   }
   const int most = parsed.family == AF_INET ? 32 : 128;
   parsed.bits = most;
-  if (slash != std::string::npos) {
-    const std::string digits = text.substr(slash + 1);
-    char* end = nullptr;
-    long bits = strtol(digits.c_str(), &end, 10);
-    if (digits.empty() || *end != '\0' || bits < 0 || bits > most) return false;
-    parsed.bits = static_cast<int>(bits);
+  if (slash != std::string::npos && !zeva_tools::ToWhole(text.substr(slash + 1), 0, most, parsed.bits)) {
+    return false;
   }
   prefix = parsed;
   return true;

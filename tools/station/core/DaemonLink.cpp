@@ -1,6 +1,5 @@
 #include "core/DaemonLink.h"
 
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,6 +13,7 @@
 
 #include "core/StationLog.h"
 #include "common/Common.h"
+#include "common/WakePipe.h"
 
 namespace {
 
@@ -159,8 +159,8 @@ void DaemonLink::BeginConnect(State connecting, Clock::time_point now) {
     Fail(reason, now);
     return;
   }
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  zeva::SetCloseOnExec(fd);
+  zeva::SetNonBlocking(fd);
 #ifdef SO_NOSIGPIPE
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
@@ -280,7 +280,12 @@ void DaemonLink::HandleLine(const std::string& line) {
       const Batch batch = batches.front();
       batches.pop_front();
       slowLogged = false;
-      if (callbacks.done) callbacks.done(batch.number, Clock::now() - batch.sent);
+      // The daemon got to the batch when it was sent or, if it was busy
+      // with the one before, when that was done.
+      const Clock::time_point now = Clock::now();
+      const Clock::duration took = now - std::max(batch.sent, lastDone);
+      lastDone = now;
+      if (callbacks.done) callbacks.done(batch.number, took);
     }
     return;
   }

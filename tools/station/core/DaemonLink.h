@@ -39,8 +39,10 @@ class DaemonLink {
     // The registry is empty: configure now. `quietly` after a Refresh.
     std::function<void(bool quietly)> connected;
     std::function<void(int id, int bearing)> bearing;
-    // The daemon has carried out batch `batch` (from SendBatch), `took`
-    // after it was sent.
+    // The daemon has carried out batch `batch` (from SendBatch) in `took`:
+    // from when it was sent or, if the daemon was busy with an earlier
+    // batch then, from when that one was done (it carries out one command
+    // after another).
     std::function<void(uint64_t batch, Clock::duration took)> done;
     // The connection is gone; `failed` is false when the station itself
     // started over (Refresh) and a new connection is on its way.
@@ -112,6 +114,7 @@ class DaemonLink {
   };
   std::deque<Batch> batches;       // Connected: sent, VERSION not yet answered
   uint64_t lastBatch = 0;          // the number of the last batch sent
+  Clock::time_point lastDone;      // when the daemon last carried out a batch
   bool slowLogged = false;         // the oldest unanswered batch has been logged
   std::string received;            // text not yet ended by a carriage return
   std::string outgoing;            // queued text not yet sent

@@ -1,12 +1,12 @@
 // The station's options about naming and calibrating rotators (--name,
 // --offset) and its contest logger front (--n1mm, --n1mm-to, --n1mm-allow).
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <set>
 
 #include "core/AddressPrefix.h"
 #include "core/StationOptions.h"
+#include "tools/CommandLine.h"
 
 namespace {
 
@@ -14,15 +14,7 @@ namespace {
 constexpr int kLoggerHeadingPort = 13010;
 constexpr size_t kMaxName = 32;
 
-bool ToWhole(const std::string& text, long low, long high, int& value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long number = strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE || number < low || number > high) return false;
-  value = static_cast<int>(number);
-  return true;
-}
+using zeva_tools::ToWhole;
 
 // ID:VALUE, ID a rotator number; false when there is no colon or no number.
 bool SplitId(const std::string& text, int& id, std::string& value) {
@@ -30,25 +22,6 @@ bool SplitId(const std::string& text, int& id, std::string& value) {
   if (colon == std::string::npos) return false;
   value = text.substr(colon + 1);
   return ToWhole(text.substr(0, colon), INT_MIN, INT_MAX, id);
-}
-
-// [ADDRESS:]PORT or, with `hostFirst`, HOST[:PORT]; ADDRESS or HOST may be
-// [IPv6]. `port` keeps its value when the text has none.
-bool SplitAddressPort(const std::string& text, bool hostFirst, std::string& address, int& port) {
-  std::string::size_type colon = text.rfind(':');
-  std::string portText;
-  if (colon != std::string::npos && text.find(']', colon) == std::string::npos) {
-    address = text.substr(0, colon);
-    portText = text.substr(colon + 1);
-  } else if (hostFirst) {
-    address = text;
-  } else {
-    portText = text;
-  }
-  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
-    address = address.substr(1, address.size() - 2);
-  }
-  return !address.empty() && (portText.empty() ? hostFirst : ToWhole(portText, 1, 65535, port));
 }
 
 bool Printable(const std::string& text) {
@@ -73,6 +46,24 @@ std::string RotorNameKey(const std::string& name) {
     key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
   return key;
+}
+
+bool StationOptions::SplitAddressPort(const std::string& text, bool hostFirst, std::string& address,
+                                      int& port) {
+  std::string::size_type colon = text.rfind(':');
+  std::string portText;
+  if (colon != std::string::npos && text.find(']', colon) == std::string::npos) {
+    address = text.substr(0, colon);
+    portText = text.substr(colon + 1);
+  } else if (hostFirst) {
+    address = text;
+  } else {
+    portText = text;
+  }
+  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
+    address = address.substr(1, address.size() - 2);
+  }
+  return !address.empty() && (portText.empty() ? hostFirst : ToWhole(portText, 1, 65535, port));
 }
 
 bool StationOptions::ParseLoggerOption(int option, const std::string& text, std::string& error) {

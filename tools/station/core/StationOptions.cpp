@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -38,15 +37,7 @@ std::string Lower(const std::string& text) {
   return out;
 }
 
-bool ToInt(const std::string& text, long low, long high, int& value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long number = strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE || number < low || number > high) return false;
-  value = static_cast<int>(number);
-  return true;
-}
+using zeva_tools::ToWhole;
 
 bool IsPolled(int model) { return model == 2 || model == 4 || model == 5; }
 
@@ -68,7 +59,7 @@ bool IsLoopbackAddress(const std::string& address) {
 
 int StationOptions::ModelNumber(const std::string& nameOrNumber) {
   int number = 0;
-  if (ToInt(nameOrNumber, 0, INT_MAX, number)) {
+  if (ToWhole(nameOrNumber, 0, INT_MAX, number)) {
     return IsKnownModel(number) ? number : -1;
   }
   std::string lower = Lower(nameOrNumber);
@@ -107,8 +98,8 @@ bool StationOptions::ParseRotator(const std::string& text, RotatorSetup& setup,
     const std::string range = fields.back();
     std::string::size_type dots = range.find("..");
     // Whole degrees, at most two turns, within a turn of north either way.
-    if (!ToInt(range.substr(0, dots), -360, 360, setup.minAz) ||
-        !ToInt(range.substr(dots + 2), setup.minAz + 1, setup.minAz + 720, setup.maxAz) ||
+    if (!ToWhole(range.substr(0, dots), -360, 360, setup.minAz) ||
+        !ToWhole(range.substr(dots + 2), setup.minAz + 1, setup.minAz + 720, setup.maxAz) ||
         setup.maxAz > 720) {
       error = "--rotator " + text + ": azimuth range '" + range +
               "' must be MIN..MAX in whole degrees, MIN from -360, MAX above it up to 720, "
@@ -131,7 +122,7 @@ bool StationOptions::ParseRotator(const std::string& text, RotatorSetup& setup,
     if (i > 1) device += ':';
     device += fields[i];
   }
-  if (!ToInt(idText, INT_MIN, INT_MAX, setup.id)) {
+  if (!ToWhole(idText, INT_MIN, INT_MAX, setup.id)) {
     error = "--rotator " + text + ": rotator number '" + idText + "' is not a number";
     return false;
   }
@@ -147,33 +138,15 @@ bool StationOptions::ParseRotator(const std::string& text, RotatorSetup& setup,
             "' (dcu1, rotorez, yaesu, spid, rc2800pa, rc2800px, prosistel or 1, 2, 4, 5, 8, 9, 12)";
     return false;
   }
-  if (!ToInt(pollText, 0, kMaxPollMs, setup.pollMs) ||
+  if (!ToWhole(pollText, 0, kMaxPollMs, setup.pollMs) ||
       (IsPolled(setup.model) && setup.pollMs < kMinPollMs)) {
     error = "--rotator " + text + ": poll period '" + pollText + "' must be a number of ms" +
             (IsPolled(setup.model) ? " from 100" : "") + " up to 3600000";
     return false;
   }
   setup.listenPort = 0;
-  if (tail == 3 && !ToInt(fields.back(), 1, 65535, setup.listenPort)) {
+  if (tail == 3 && !ToWhole(fields.back(), 1, 65535, setup.listenPort)) {
     error = "--rotator " + text + ": port '" + fields.back() + "' must be 1..65535";
-    return false;
-  }
-  return true;
-}
-
-// [ADDRESS:]PORT, ADDRESS an IPv4 address, a name or [IPv6].
-bool StationOptions::ParseHttp(const std::string& text, std::string& error) {
-  std::string::size_type colon = text.rfind(':');
-  std::string portText = text;
-  if (colon != std::string::npos) {
-    httpAddress = text.substr(0, colon);
-    portText = text.substr(colon + 1);
-    if (httpAddress.size() >= 2 && httpAddress.front() == '[' && httpAddress.back() == ']') {
-      httpAddress = httpAddress.substr(1, httpAddress.size() - 2);
-    }
-  }
-  if (httpAddress.empty() || !ToInt(portText, 1, 65535, httpPort)) {
-    error = "--http " + text + ": expected [ADDRESS:]PORT, PORT 1..65535";
     return false;
   }
   return true;
@@ -249,20 +222,23 @@ bool StationOptions::Parse(int argc, char** argv, std::string& error) {
       case 'v': verbose = true; break;
       case kHost: daemonHost = text; break;
       case kPort:
-        if (!ToInt(text, 1, 65535, daemonPort)) {
+        if (!ToWhole(text, 1, 65535, daemonPort)) {
           error = "--port " + text + ": must be 1..65535";
           return false;
         }
         break;
       case kListen: listenAddress = text; break;
       case kBasePort:
-        if (!ToInt(text, 1, 65535, basePort)) {
+        if (!ToWhole(text, 1, 65535, basePort)) {
           error = "--base-port " + text + ": must be 1..65535";
           return false;
         }
         break;
       case kHttp:
-        if (!ParseHttp(text, error)) return false;
+        if (!SplitAddressPort(text, false, httpAddress, httpPort)) {
+          error = "--http " + text + ": expected [ADDRESS:]PORT, PORT 1..65535";
+          return false;
+        }
         break;
       case kSecretFile: secretFile = text; break;
       case kPreset:

@@ -1,6 +1,9 @@
-// The station's command line: where the daemon is, where to listen for
-// rotctld clients, and the rotators to configure. Parsed once by main()
-// before anything starts; read-only afterwards.
+// The station's command line: where the daemon is, the rotators to
+// configure (with their names and calibration offsets), where to listen for
+// rotctld clients, the web page (its secret and presets), the station's
+// place and the contest logger front. Parsed once by main() before anything
+// starts (which then reads the secret file into `secret`); read-only
+// afterwards.
 #pragma once
 
 #include <string>
@@ -88,10 +91,14 @@ class StationOptions {
   static bool ModelHasFeedback(int model);
 
  private:
-  bool ParseHttp(const std::string& text, std::string& error);
   bool ParsePreset(const std::string& text, std::string& error);
   bool ParsePlace(bool locator, const std::string& text, std::string& error);
   bool ParseRotator(const std::string& text, RotatorSetup& setup, std::string& error);
+  // [ADDRESS:]PORT (--http, --n1mm) or, with `hostFirst`, HOST[:PORT]
+  // (--n1mm-to); ADDRESS or HOST may be [IPv6]. `address` and `port` keep
+  // their values where the text has none. False when it is neither.
+  static bool SplitAddressPort(const std::string& text, bool hostFirst, std::string& address,
+                               int& port);
   // getopt_long's codes of --name, --offset and the logger's options.
   enum LoggerOption { kName = 300, kOffset, kN1mm, kN1mmTo, kN1mmAllow };
   // --name, --offset and the logger's options (LoggerOptions.cpp): each

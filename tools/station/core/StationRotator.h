@@ -1,8 +1,10 @@
-// One rotator as the rotctld side sees it: its configuration, whether its
-// device is there, the bearing it is known to have, and the one command
-// (turn or stop) waiting to go to the daemon. The bearings it keeps are in
-// the rotator's range (see the offset below); its BoxScale turns them into
-// the box's own numbers on the way to the daemon and back.
+// One rotator as every front sees it (rotctld ports, the page, contest
+// loggers, the sky follower): its configuration, whether its device is
+// there, the bearing it is known to have, who asked for its last command,
+// and the one command (turn or stop) waiting to go to the daemon. The
+// bearings it keeps are in the rotator's range (see the offset below); its
+// BoxScale turns them into the box's own numbers on the way to the daemon
+// and back.
 //
 // Commands are coalesced: a new one replaces the one still waiting, so at
 // most one per rotator is ever pending, whatever the clients send. Each
@@ -16,8 +18,9 @@
 //
 // Owned by Station; called on the station's one thread only (by Station when
 // the daemon link connects, drops or delivers a bearing, when the device
-// path changes or a batch of commands goes out, and by the RotctlSessions of
-// this rotator's port). The DaemonLink must outlive it.
+// path changes or a batch of commands goes out; by the fronts: the
+// RotctlSessions of this rotator's port, WebFront and N1mmFront; and by the
+// SkyFollower). The DaemonLink must outlive it.
 #pragma once
 
 #include <sys/types.h>

@@ -1,7 +1,6 @@
 #include "n1mm/N1mmFront.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -10,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/WakePipe.h"
+#include "core/ServerSocket.h"
 #include "core/StationLog.h"
 
 namespace {
@@ -20,8 +21,8 @@ constexpr int kMaxPerRound = 64;
 int OpenSocket(int family) {
   int fd = socket(family, SOCK_DGRAM, 0);
   if (fd < 0) return -1;
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  zeva::SetCloseOnExec(fd);
+  zeva::SetNonBlocking(fd);
   return fd;
 }
 
@@ -79,42 +80,28 @@ N1mmFront::~N1mmFront() {
 bool N1mmFront::Open(std::string& error) {
   const LoggerSetup& setup = options.logger;
   const std::string where = setup.address + " UDP port " + std::to_string(setup.port);
+  const ServerSocket socket = OpenServerSocket(setup.address, setup.port, SOCK_DGRAM);
+  if (socket.unresolved) {
+    error = "--n1mm " + setup.address + ": " + socket.reason;
+    return false;
+  }
+  if (socket.fd < 0) {
+    error = "cannot listen for the logger on " + where + ": " + socket.reason;
+    return false;
+  }
+  listenFd = socket.fd;
+
+  std::string headings;
   struct addrinfo hints;
   memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_DGRAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  struct addrinfo* addresses = nullptr;
-  int status = getaddrinfo(setup.address.c_str(), std::to_string(setup.port).c_str(), &hints,
-                           &addresses);
-  if (status != 0) {
-    error = "--n1mm " + setup.address + ": " + gai_strerror(status);
-    return false;
-  }
-  // No SO_REUSEADDR: a second program on the logger's port would take
-  // some of its datagrams; better to say at once that the port is taken.
-  error = "no address";
-  for (struct addrinfo* a = addresses; a != nullptr && listenFd < 0; a = a->ai_next) {
-    int fd = OpenSocket(a->ai_family);
-    if (fd >= 0 && bind(fd, a->ai_addr, a->ai_addrlen) == 0) {
-      listenFd = fd;
-      break;
-    }
-    error = strerror(errno);
-    if (fd >= 0) close(fd);
-  }
-  freeaddrinfo(addresses);
-  if (listenFd < 0) {
-    error = "cannot listen for the logger on " + where + ": " + error;
-    return false;
-  }
-
-  std::string headings;
+  hints.ai_flags = AI_NUMERICSERV;
   for (const LoggerSetup::Destination& to : setup.headingsTo) {
     Destination destination;
     destination.text = to.host + ":" + std::to_string(to.port);
-    hints.ai_flags = AI_NUMERICSERV;
-    status = getaddrinfo(to.host.c_str(), std::to_string(to.port).c_str(), &hints, &addresses);
+    struct addrinfo* addresses = nullptr;
+    int status = getaddrinfo(to.host.c_str(), std::to_string(to.port).c_str(), &hints, &addresses);
     if (status != 0) {
       error = "--n1mm-to " + destination.text + ": " + gai_strerror(status);
       return false;

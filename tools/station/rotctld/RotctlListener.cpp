@@ -1,8 +1,6 @@
 #include "rotctld/RotctlListener.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -12,17 +10,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/WakePipe.h"
+#include "core/ServerSocket.h"
 #include "core/StationLog.h"
 
 namespace {
 
 // How long the port stops accepting when the station is out of descriptors.
 constexpr auto kPause = std::chrono::milliseconds(100);
-
-void MakeNonBlocking(int fd) {
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
 
 std::string PeerName(const sockaddr_storage& address) {
   char host[INET6_ADDRSTRLEN] = "?";
@@ -53,41 +48,16 @@ RotctlListener::~RotctlListener() {
 
 bool RotctlListener::Open(const std::string& address, std::string& error) {
   int port = rotator.Setup().listenPort;
-  struct addrinfo hints;
-  memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  struct addrinfo* addresses = nullptr;
-  int status = getaddrinfo(address.empty() ? nullptr : address.c_str(),
-                           std::to_string(port).c_str(), &hints, &addresses);
-  if (status != 0) {
-    error = address + ": " + gai_strerror(status);
+  const ServerSocket socket = OpenServerSocket(address, port, SOCK_STREAM, 16);
+  if (socket.unresolved) {
+    error = address + ": " + socket.reason;
     return false;
   }
-  error = "no address";
-  for (struct addrinfo* a = addresses; a != nullptr; a = a->ai_next) {
-    int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (fd < 0) {
-      error = strerror(errno);
-      continue;
-    }
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 16) != 0) {
-      error = strerror(errno);
-      close(fd);
-      continue;
-    }
-    MakeNonBlocking(fd);
-    listenFd = fd;
-    break;
-  }
-  freeaddrinfo(addresses);
-  if (listenFd < 0) {
-    error = "cannot listen on " + address + " port " + std::to_string(port) + ": " + error;
+  if (socket.fd < 0) {
+    error = "cannot listen on " + address + " port " + std::to_string(port) + ": " + socket.reason;
     return false;
   }
+  listenFd = socket.fd;
   StationLog("rotator %d: rotctld port %s:%d", rotator.Setup().id, address.c_str(), port);
   return true;
 }
@@ -154,7 +124,8 @@ void RotctlListener::Accept() {
               rotator.Setup().id, active, static_cast<long long>(idleS.count()), peer.c_str());
     (*idlest)->End("closed to make room");
   }
-  MakeNonBlocking(fd);
+  zeva::SetCloseOnExec(fd);
+  zeva::SetNonBlocking(fd);
   int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 #ifdef SO_NOSIGPIPE

@@ -19,6 +19,6 @@ std::string HttpRequest::Header(const std::string& name) const {
 HttpResponse HttpResponse::Error(int status, const std::string& message) {
   HttpResponse response;
   response.status = status;
-  response.body = "{\"error\":" + JsonString(message) + "}";
+  response.body = JsonError(message);
   return response;
 }

@@ -1,6 +1,5 @@
 #include "web/HttpServer.h"
 
-#include <fcntl.h>
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -8,9 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "core/ServerSocket.h"
 
 namespace {
 
@@ -312,41 +312,13 @@ HttpServer::~HttpServer() { Stop(); }
 
 bool HttpServer::Open(const std::string& address, int port, unsigned connections,
                       std::string& error) {
-  struct addrinfo hints;
-  memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  struct addrinfo* addresses = nullptr;
   const std::string where = "the web page on " + address + " port " + std::to_string(port);
-  int status = getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &addresses);
-  if (status != 0) {
-    error = "cannot open " + where + ": " + gai_strerror(status);
+  const ServerSocket socket = OpenServerSocket(address, port, SOCK_STREAM, kBacklog);
+  if (socket.fd < 0) {
+    error = "cannot open " + where + ": " + socket.reason;
     return false;
   }
-  int fd = -1;
-  std::string reason = "no address";
-  for (struct addrinfo* a = addresses; a != nullptr && fd < 0; a = a->ai_next) {
-    fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (fd < 0) {
-      reason = strerror(errno);
-      continue;
-    }
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, kBacklog) != 0) {
-      reason = strerror(errno);
-      close(fd);
-      fd = -1;
-    }
-  }
-  freeaddrinfo(addresses);
-  if (fd < 0) {
-    error = "cannot open " + where + ": " + reason;
-    return false;
-  }
-  fcntl(fd, F_SETFD, FD_CLOEXEC);
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  const int fd = socket.fd;
 
   board.Subscribe([this] { Wake(); });
   waker = std::thread([this] { RunWaker(); });

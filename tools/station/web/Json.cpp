@@ -58,3 +58,5 @@ std::string JsonString(const std::string& text) {
   }
   return out + "\"";
 }
+
+std::string JsonError(const std::string& message) { return "{\"error\":" + JsonString(message) + "}"; }

@@ -10,3 +10,6 @@
 // preset in another encoding) becomes U+FFFD, so the answer is always valid
 // UTF-8 and valid JSON.
 std::string JsonString(const std::string& text);
+
+// {"error":MESSAGE}: how the page's API says why not.
+std::string JsonError(const std::string& message);

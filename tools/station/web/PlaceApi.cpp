@@ -14,9 +14,7 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
-WebReply NotFound(const std::string& reason) { return {404, "{\"error\":" + JsonString(reason) + "}"}; }
-
-const char kNoPlace[] = "the station's own place is not set: start zeva-station with --locator or --position";
+WebReply NotFound(const std::string& reason) { return {404, JsonError(reason)}; }
 
 }  // namespace
 

@@ -19,6 +19,10 @@
 
 class PlaceApi {
  public:
+  // Why places and the sky cannot be answered without the station's place.
+  static constexpr const char* kNoPlace =
+      "the station's own place is not set: start zeva-station with --locator or --position";
+
   PlaceApi(const StationOptions& options, const PlaceFinder& places);
 
   // {"name":"Japan","kind":"country","latitude":36.4,"longitude":138.38,

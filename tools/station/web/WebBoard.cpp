@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "web/Json.h"
+
 namespace {
 
-WebReply Stopping() { return {503, R"({"error":"the station is stopping"})"}; }
+WebReply Stopping() { return {503, JsonError("the station is stopping")}; }
 
 }  // namespace
 

@@ -1,8 +1,8 @@
 // Where the station's thread and the web page's server meet. The station
 // publishes the station's state (a JSON text) here, and the server's event
-// streams send each new one. The server posts turn and stop requests here;
-// the station's loop takes them, carries them out like a rotctld client's,
-// and answers each through its `answer`.
+// streams send each new one. The server posts turn, stop and follow
+// requests here; the station's loop takes them, carries them out like a
+// rotctld client's, and answers each through its `answer`.
 //
 // The station's thread never waits on anything here but the mutex, held only
 // to copy a string or move a request: a slow or stalled browser cannot

@@ -1,17 +1,13 @@
 #include "web/WebFront.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "core/StationLog.h"
 #include "common/Common.h"
+#include "tools/SecretFile.h"
 #include "web/Json.h"
 
 namespace {
@@ -39,7 +35,7 @@ std::string LastJson(const StationRotator::Request& last) {
 }
 
 WebReply Answer(int status, const std::string& error) {
-  return {status, "{\"error\":" + JsonString(error) + "}"};
+  return {status, JsonError(error)};
 }
 
 std::string Degrees(double value) {
@@ -66,35 +62,30 @@ bool WebFront::ReadSecret(const std::string& name, std::string& secret, std::str
   if (path.find('/') == std::string::npos && credentials != nullptr) {
     path = std::string(credentials) + "/" + path;
   }
-  // Not blocking: a FIFO must not hold up the start.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "cannot read the secret file " + path + ": " + strerror(errno);
-    return false;
-  }
-  struct stat status;
-  char text[kMaxSecretFile + 1];
-  ssize_t length = 0;
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    error = "the secret file " + path + " is not a regular file";
-  } else if (status.st_size > static_cast<off_t>(kMaxSecretFile)) {
-    error = "the secret file " + path + " is larger than 4 KiB";
-  } else if ((length = read(fd, text, sizeof text)) < 0) {
-    error = "cannot read the secret file " + path + ": " + strerror(errno);
-  }
-  close(fd);
-  if (!error.empty()) return false;
-  if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+  using Outcome = zeva_tools::SecretFile::Outcome;
+  const zeva_tools::SecretFile file = zeva_tools::ReadSecretFile(path);
+  if ((file.outcome == Outcome::kRead || file.outcome == Outcome::kEmptyLine) && file.othersCanRead) {
     StationLog("warning: other users can read the secret file %s (chmod 600 it)", path.c_str());
   }
-  secret.assign(text, static_cast<size_t>(length));
-  secret = secret.substr(0, secret.find('\n'));
-  while (!secret.empty() && (secret.back() == '\r' || secret.back() == ' ')) secret.pop_back();
-  if (secret.empty()) {
-    error = "the secret file " + path + " starts with an empty line";
-    return false;
+  switch (file.outcome) {
+    case Outcome::kRead:
+      secret = file.secret;
+      return true;
+    case Outcome::kCannotOpen:
+    case Outcome::kCannotRead:
+      error = "cannot read the secret file " + path + ": " + strerror(file.error);
+      return false;
+    case Outcome::kNotRegular:
+      error = "the secret file " + path + " is not a regular file";
+      return false;
+    case Outcome::kTooLarge:
+      error = "the secret file " + path + " is larger than 4 KiB";
+      return false;
+    case Outcome::kEmptyLine:
+      error = "the secret file " + path + " starts with an empty line";
+      return false;
   }
-  return true;
+  return false;
 }
 
 bool WebFront::Open(unsigned connections, std::string& error) {
@@ -212,7 +203,7 @@ void WebFront::HandleFollow(WebRequest& request) {
   uint64_t ticket = 0;
   std::string reason;
   if (follower == nullptr) {
-    request.answer(Answer(404, "the station's own place is not set: start zeva-station with --locator or --position"));
+    request.answer(Answer(404, PlaceApi::kNoPlace));
   } else if (rotator == nullptr) {
     request.answer(Answer(404, "there is no rotator " + std::to_string(request.rotator)));
   } else if (!follower->Start(*rotator, body, request.source, std::chrono::system_clock::now(), ticket, reason)) {

@@ -1,8 +1,9 @@
 // The station page's side of the station's loop: it publishes the rotators'
-// state to the WebBoard whenever it changes, carries out the turns and
-// stops that pages post (through the same StationRotator calls as rotctld
-// clients, so both see one truth), and answers each once the daemon has
-// taken the command, or says why not.
+// state to the WebBoard whenever it changes, carries out the turns, stops
+// and following of the sun or the moon that pages and zeva-ctl post
+// (through the same StationRotator calls as the other fronts, so all see
+// one truth), and answers each once the daemon has taken the command, or
+// says why not.
 //
 // Owned by Station when --http is given; called on the station's thread only.
 // The rotators, the link, the place finder and the follower (null without
@@ -39,11 +40,10 @@ class WebFront {
            const PlaceFinder& places, SkyFollower* follower);
   ~WebFront();
 
-  static constexpr size_t kMaxSecretFile = 4096;
-
   // Reads the secret: the first line of the file `name` (a bare name: of
   // systemd's credentials directory when there is one), which must be a
-  // regular file of at most kMaxSecretFile bytes. False with the reason.
+  // regular file of at most 4 KiB (tools/SecretFile.h). False with the
+  // reason.
   static bool ReadSecret(const std::string& name, std::string& secret, std::string& error);
 
   // Binds the page's address and starts serving, at most `connections`
