@@ -4,6 +4,7 @@
 // link times a batch, against a daemon played on loopback.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include "core/StationRotator.h"
 #include "core/DaemonLink.h"
 #include "rotctld/RotctlParser.h"
+#include "rotctld/RotctlSession.h"
 #include "tests/support/ChildProcess.h"
 #include "web/Json.h"
 
@@ -365,6 +367,48 @@ TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToIt) {
   ASSERT_EQ(took.size(), 2u);
   EXPECT_GE(took[0], 0.9);
   EXPECT_LT(took[1], 0.5);
+}
+
+// A turn waits until it has been handed to the daemon; when the rotator's
+// device goes meanwhile, the client hears RPRT -6 (the box cannot be
+// reached), as rotctld answers for a box it cannot open, never RPRT 0.
+TEST(RotctlSessionTest, ATurnWaitingWhenTheDeviceGoesIsAnIoError) {
+  char path[] = "/tmp/zeva-session-test-XXXXXX";
+  const int file = mkstemp(path);
+  ASSERT_GE(file, 0);
+  close(file);
+  DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
+  RotatorSetup setup;
+  setup.id = 1;
+  setup.device = path;
+  setup.model = 4;
+  setup.pollMs = 1000;
+  StationRotator rotator(setup, link);
+  rotator.WatchDevice();
+  int ends[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+  RotctlSession session(ends[0], "test", rotator, false);
+  const auto serve = [&] {
+    PollSet set;
+    session.AddToPollSet(set);
+    set.Wait(100);
+    set.Dispatch();
+    session.Service(RotctlSession::Clock::now());
+  };
+  const auto answered = [&] {
+    char text[64];
+    const ssize_t n = recv(ends[1], text, sizeof text, MSG_DONTWAIT);
+    return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+  };
+  ASSERT_EQ(write(ends[1], "P 90 0\n", 7), 7);
+  serve();
+  EXPECT_EQ(answered(), "");  // waits to be handed over
+  unlink(path);
+  EXPECT_TRUE(rotator.WatchDevice());
+  serve();
+  serve();
+  EXPECT_EQ(answered(), "RPRT -6\n");
+  close(ends[1]);
 }
 
 // Text from the command line in any encoding becomes a valid JSON string of
