@@ -1,7 +1,8 @@
 // The station's rotctld command language, its rotators' rules (range and box
 // numbers, coalescing, repeats, not responding, DCU-1), its command line,
-// the page's JSON strings, without process or socket; and how the daemon
-// link times a batch, against a daemon played on loopback.
+// the page's JSON strings and event pieces, without process or socket; how
+// a rotctld session answers when the device goes, over a socket pair; and
+// how the daemon link times a batch, against a daemon played on loopback.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <stdlib.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,6 +26,7 @@
 #include "rotctld/RotctlParser.h"
 #include "rotctld/RotctlSession.h"
 #include "tests/support/ChildProcess.h"
+#include "web/HttpMessage.h"
 #include "web/Json.h"
 
 namespace {
@@ -409,6 +412,24 @@ TEST(RotctlSessionTest, ATurnWaitingWhenTheDeviceGoesIsAnIoError) {
   serve();
   EXPECT_EQ(answered(), "RPRT -6\n");
   close(ends[1]);
+}
+
+// An event read in pieces of any size gives its bytes once each, in order,
+// whichever part (head, state, blank line) a piece starts or ends in.
+TEST(StreamEventTest, PiecesOfAnySizeMakeTheWholeEvent) {
+  StreamEvent event;
+  event.head = "retry: 1000\ndata: ";
+  event.json = std::make_shared<const std::string>("{\"rotators\":[]}");
+  const std::string whole = event.head + *event.json + "\n\n";
+  ASSERT_EQ(event.Size(), whole.size());
+  for (size_t piece = 1; piece <= whole.size() + 1; ++piece) {
+    std::string got;
+    char buffer[64];
+    for (size_t n; got.size() < whole.size() && (n = event.Copy(got.size(), buffer, piece)) > 0;) {
+      got.append(buffer, n);
+    }
+    EXPECT_EQ(got, whole) << "in pieces of " << piece;
+  }
 }
 
 // Text from the command line in any encoding becomes a valid JSON string of

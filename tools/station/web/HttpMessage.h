@@ -9,6 +9,8 @@
 // holding up anything else.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -60,4 +62,35 @@ class HttpReply {
 
  private:
   std::shared_ptr<Channel> channel;
+};
+
+// One event of the stream as it goes out: `head` ("data: "), then the
+// state and a blank line if there is one; the state's text is shared with
+// every stream. The library asks for it in pieces of whatever size its
+// buffers have room for. A plain value, used by one connection's thread.
+struct StreamEvent {
+  std::string head;
+  std::shared_ptr<const std::string> json;
+
+  size_t Size() const { return head.size() + (json ? json->size() + 2 : 0); }
+  // Copies up to `max` bytes from `offset` on into `out`; returns how many.
+  size_t Copy(size_t offset, char* out, size_t max) const {
+    size_t n = 0;
+    const auto part = [&](const char* data, size_t size) {
+      if (offset >= size) {
+        offset -= size;
+        return;
+      }
+      const size_t take = std::min(size - offset, max - n);
+      memcpy(out + n, data + offset, take);
+      n += take;
+      offset = 0;
+    };
+    part(head.data(), head.size());
+    if (json) {
+      part(json->data(), json->size());
+      part("\n\n", 2);
+    }
+    return n;
+  }
 };

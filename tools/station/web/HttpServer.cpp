@@ -137,7 +137,7 @@ class HttpServer::Exchange : public HttpReply::Channel,
   // next event; with nothing new, the stream waits suspended.
   ssize_t ReadStream(char* buffer, size_t max) {
     if (sent == event.Size()) {
-      event = Event();
+      event = StreamEvent();
       sent = 0;
       const Clock::time_point now = Clock::now();
       std::lock_guard<std::mutex> lock(server.mutex);
@@ -242,35 +242,8 @@ class HttpServer::Exchange : public HttpReply::Channel,
   bool suspended = false;  // guarded by mutex: waiting for Send
   HttpResponse answer;     // guarded by mutex until answered
 
-  // The event stream. An event is `head`, then the state and a blank line
-  // if there is one; the state's text is shared with the board.
-  struct Event {
-    std::string head;
-    std::shared_ptr<const std::string> json;
-
-    size_t Size() const { return head.size() + (json ? json->size() + 2 : 0); }
-    // Copies up to `max` bytes from `offset` on; returns how many.
-    size_t Copy(size_t offset, char* out, size_t max) const {
-      size_t n = 0;
-      const auto part = [&](const char* data, size_t size) {
-        if (offset >= size) {
-          offset -= size;
-          return;
-        }
-        const size_t take = std::min(size - offset, max - n);
-        memcpy(out + n, data + offset, take);
-        n += take;
-        offset = 0;
-      };
-      part(head.data(), head.size());
-      if (json) {
-        part(json->data(), json->size());
-        part("\n\n", 2);
-      }
-      return n;
-    }
-  };
-  Event event;       // the event being sent
+  // The event stream.
+  StreamEvent event;  // the event being sent
   size_t sent = 0;   // how much of it has gone
   bool first = true;
   uint64_t seen = 0;    // the number of the state last sent
