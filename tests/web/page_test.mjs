@@ -340,7 +340,8 @@ async function measure(page, box, rotctldPort) {
 }
 
 // Places, with a station where the moon is up now, its rotators on the
-// boxes' own devices (/dev/pts/N, as a real station names /dev/ttyUSB0): an
+// boxes' own devices (/dev/pts/N, or ZEVA_WEB_LINKS's names, not temporary
+// paths, as a real station names /dev/ttyUSB0): an
 // operator finds a callsign and a locator, sees them on the map with their
 // short and long paths, turns there, clicks the map, follows the moon. Then
 // the rest of what the page promises: jog buttons, clock, tab title, labels
@@ -361,7 +362,8 @@ for loc in sys.argv[1:]:
 print(json.dumps(out))`, ...candidates]).toString());
   const locator = candidates[heights.findIndex((h) => h > 15 && h < 60)];
   assert(locator, "the moon is up somewhere: " + heights);
-  const devices = boxes.map((box) => fs.realpathSync(box.spawnargs[box.spawnargs.indexOf("--link") + 1]));
+  const devices = env.ZEVA_WEB_LINKS ? links :
+    boxes.map((box) => fs.realpathSync(box.spawnargs[box.spawnargs.indexOf("--link") + 1]));
   const rotctld = [4533, 4535];
   for (const i of [0, 1]) if (!(await portFree(rotctld[i]))) rotctld[i] = await freePort();
   const httpPort = await freePort();

@@ -17,6 +17,8 @@ build=$(cd "${1:-$root/build/dev}" && pwd)
 web="$build/tests/web"
 out="$root/docs/station-page.png"
 [ -x "$build/tools/station/zeva-station" ] || { echo "screenshot.sh: build $build first" >&2; exit 1; }
+# PyEphem's python3, as the build found it (not another python3 first on the PATH).
+python=$(sed -n 's/^ZEVA_PYTHON3:FILEPATH=//p' "$build/CMakeCache.txt")
 # puppeteer-core, from npm (this needs the network, so before leaving it).
 ctest --test-dir "$build" -R web_modules --output-on-failure >/dev/null
 
@@ -25,7 +27,7 @@ as_user=""
 # shellcheck disable=SC2016
 exec unshare --mount --propagation private --net $as_user sh -c '
   set -eu
-  build=$1 web=$2 out=$3
+  build=$1 web=$2 out=$3 python=$4
   ip link set lo up
   old=$(mktemp -d)
   mount --rbind /dev "$old"
@@ -41,7 +43,7 @@ exec unshare --mount --propagation private --net $as_user sh -c '
   ln -s /proc/self/fd /dev/fd
   ZEVA_DAEMON=$build/app/zeva-rotator ZEVA_BOXSIM=$build/tools/boxsim/zeva-boxsim \
   ZEVA_STATION=$build/tools/station/zeva-station ZEVA_CTL=$build/tools/ctl/zeva-ctl ZEVA_CHROMIUM=$(command -v chromium || command -v chrome) \
-  ZEVA_WEB_LINKS=/dev/ttyUSB0,/dev/ttyUSB1 ZEVA_WEB_ROTCTLD_PORTS=4533,4535 ZEVA_SCREENSHOT=$out \
+  ZEVA_WEB_LINKS=/dev/ttyUSB0,/dev/ttyUSB1 ZEVA_WEB_ROTCTLD_PORTS=4533,4535 ZEVA_SCREENSHOT=$out ZEVA_PYTHON3=${python:-python3} \
     node "$web/page_test.mjs"
   echo "screenshot.sh: wrote $out"
-' sh "$build" "$web" "$out"
+' sh "$build" "$web" "$out" "$python"
