@@ -1,13 +1,14 @@
 // What the three tools share about their command lines: getopt_long() scans
 // them (with an option string starting "+:", so it stops at the first word
 // that is not an option and reports a missing value as ':'), and these turn
-// where it stopped into the usage message each tool prints its own way; and
-// how a whole number in an option's value is read.
+// where it stopped into the usage message each tool prints its own way; how
+// a whole number in an option's value is read; and the rotator models' names.
 #pragma once
 
 #include <getopt.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +65,30 @@ inline bool ToWhole(const std::string& text, long low, long high, int& value) {
   if (*end != '\0' || errno == ERANGE || number < low || number > high) return false;
   value = static_cast<int>(number);
   return true;
+}
+
+inline std::string Lower(const std::string& text) {
+  std::string out;
+  for (char c : text) out += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The daemon's model number for a model's name as zeva-ctl and zeva-station
+// take it, in any case ("yaesu", "GS232", "rotor-ez"); 0 for no model's.
+inline int ModelByName(const std::string& name) {
+  static const struct {
+    const char* name;
+    int number;
+  } kModels[] = {
+      {"dcu1", 1},     {"dcu-1", 1},      {"rotorez", 2},  {"rotor-ez", 2},  {"yaesu", 4},
+      {"gs232", 4},    {"spid", 5},       {"alfaspid", 5}, {"rc2800pa", 8},  {"rc2800px", 9},
+      {"prosistel", 12}, {"prosisteld", 12},
+  };
+  const std::string lower = Lower(name);
+  for (const auto& model : kModels) {
+    if (lower == model.name) return model.number;
+  }
+  return 0;
 }
 
 }  // namespace zeva_tools

@@ -8,22 +8,7 @@
 
 namespace {
 
-struct ModelName {
-  const char* name;
-  int number;
-};
-
-const ModelName kModels[] = {
-    {"dcu1", 1},     {"dcu-1", 1},     {"rotorez", 2},    {"rotor-ez", 2},  {"yaesu", 4},
-    {"gs232", 4},    {"spid", 5},      {"alfaspid", 5},   {"rc2800pa", 8},  {"rc2800px", 9},
-    {"prosistel", 12}, {"prosisteld", 12},
-};
-
-std::string Lower(const std::string& text) {
-  std::string out;
-  for (char c : text) out += static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+using zeva_tools::Lower;
 
 bool ToInt(const std::string& text, int& value) { return zeva_tools::ToWhole(text, INT_MIN, INT_MAX, value); }
 
@@ -39,11 +24,8 @@ bool ToSeconds(const std::string& text, double& value) {
 int CtlCommand::ModelNumber(const std::string& nameOrNumber) {
   int number = 0;
   if (ToInt(nameOrNumber, number)) return number < 0 ? -1 : number;
-  std::string lower = Lower(nameOrNumber);
-  for (const ModelName& model : kModels) {
-    if (lower == model.name) return model.number;
-  }
-  return -1;
+  const int byName = zeva_tools::ModelByName(nameOrNumber);
+  return byName != 0 ? byName : -1;
 }
 
 std::string CtlCommand::ModelNames() {

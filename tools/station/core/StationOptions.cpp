@@ -16,26 +16,9 @@
 
 namespace {
 
-struct ModelEntry {
-  const char* name;
-  int number;
-};
-
-const ModelEntry kModelNames[] = {
-    {"dcu1", 1},   {"dcu-1", 1},    {"rotorez", 2},    {"rotor-ez", 2},  {"yaesu", 4},
-    {"gs232", 4},  {"spid", 5},     {"alfaspid", 5},   {"rc2800pa", 8},  {"rc2800px", 9},
-    {"prosistel", 12}, {"prosisteld", 12},
-};
-
 // Polled models: a shorter period would keep the serial line busy.
 constexpr int kMinPollMs = 100;
 constexpr int kMaxPollMs = 3600 * 1000;
-
-std::string Lower(const std::string& text) {
-  std::string out;
-  for (char c : text) out += static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 using zeva_tools::ToWhole;
 
@@ -62,11 +45,8 @@ int StationOptions::ModelNumber(const std::string& nameOrNumber) {
   if (ToWhole(nameOrNumber, 0, INT_MAX, number)) {
     return IsKnownModel(number) ? number : -1;
   }
-  std::string lower = Lower(nameOrNumber);
-  for (const ModelEntry& model : kModelNames) {
-    if (lower == model.name) return model.number;
-  }
-  return -1;
+  const int byName = zeva_tools::ModelByName(nameOrNumber);
+  return byName != 0 ? byName : -1;
 }
 
 const char* StationOptions::ModelTitle(int model) {
