@@ -265,6 +265,7 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
       {"-r", "1:/dev/ttyUSB0:yaesu"},                            // too few fields
       {"-r", "1:/dev/ttyUSB0:gs9000:1000"},                      // model
       {"-r", "1:/dev/ttyUSB0:yaesu:50"},                         // polled too often
+      {"-r", "1:/dev/ttyUSB0:yaesu:1000:"},                      // an empty port
       {"-r", "1:/dev/ttyUSB0:yaesu:1000:360..0"},                // empty range
       {"-r", "1:/dev/ttyUSB0:yaesu:1000:0..800"},                // range
       {"-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/a:yaesu:1000"},  // same device
