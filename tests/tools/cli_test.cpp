@@ -3,7 +3,6 @@
 // zeva-ctl --station beside the real station, daemon and an emulated box.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -18,6 +17,7 @@
 #include "common/Common.h"
 #include "tests/station/Rotctl.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Pty.h"
 #include "tests/support/Time.h"
 
 namespace {
@@ -238,33 +238,22 @@ TEST_F(CtlStationTest, WhoTurnedItAndAStationThatComesBack) {
 // zeva-ctl -i on a terminal of its own: Ctrl+C clears a half-typed line, as shells do; on an
 // empty line it ends the shell with status 0.
 TEST_F(CtlStationTest, CtrlCClearsTheLineThenEndsTheShell) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-  const std::string slave = ptsname(master);
+  testing_support::Pty terminal;
   const std::string port = std::to_string(httpPort);
   pid_t child = fork();
   if (child == 0) {
     setsid();
-    int terminal = open(slave.c_str(), O_RDWR);
-    ioctl(terminal, TIOCSCTTY, 0);
-    for (int fd = 0; fd < 3; ++fd) dup2(terminal, fd);
+    int fd = open(terminal.SlavePath().c_str(), O_RDWR);
+    ioctl(fd, TIOCSCTTY, 0);
+    for (int stdio = 0; stdio < 3; ++stdio) dup2(fd, stdio);
     execl(ZEVA_CTL_PATH, ZEVA_CTL_PATH, "--station", port.c_str(), "-i", static_cast<char*>(nullptr));
     _exit(127);
   }
   std::string screen;
   auto until = [&](const std::string& text) {
-    return testing_support::WaitUntil([&] {
-      char chunk[512];
-      struct pollfd ready = {master, POLLIN, 0};
-      while (poll(&ready, 1, 50) == 1) {
-        ssize_t count = read(master, chunk, sizeof chunk);
-        if (count <= 0) break;
-        screen.append(chunk, static_cast<size_t>(count));
-      }
-      return screen.find(text) != std::string::npos;
-    }, 5000);
+    return testing_support::WaitUntil([&] { return (screen += terminal.Read(50)).find(text) != std::string::npos; }, 5000);
   };
-  auto type = [&](const std::string& keys) { ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); };
+  auto type = [&](const std::string& keys) { ASSERT_TRUE(terminal.Send(keys)); };
   ASSERT_TRUE(until("zeva> ")) << screen;
   type("rotate 3 3");
   ASSERT_TRUE(until("rotate 3 3")) << screen;
@@ -276,7 +265,6 @@ TEST_F(CtlStationTest, CtrlCClearsTheLineThenEndsTheShell) {
   EXPECT_TRUE(testing_support::WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 5000)) << screen;
   if (status == -1) kill(child, SIGKILL), waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  close(master);
 }
 
 }  // namespace
