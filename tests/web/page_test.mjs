@@ -45,15 +45,11 @@ const freePort = (port = 0) => new Promise((resolve) => {
 });
 
 // Sends raw bytes; resolves with the status line of the answer.
-function raw(port, bytes) {
-  return new Promise((resolve) => {
-    const socket = net.connect(port, "127.0.0.1", () => socket.write(bytes));
-    let answer = "";
-    socket.on("data", (data) => { answer += data; socket.end(); });
-    socket.on("close", () => resolve(answer.split("\r\n")[0]));
-    socket.on("error", () => resolve(answer.split("\r\n")[0]));
-  });
-}
+const raw = (port, bytes) => new Promise((resolve) => {
+  let answer = "";
+  const socket = net.connect(port, "127.0.0.1", () => socket.write(bytes)).on("error", () => {});
+  socket.on("data", (data) => { answer += data; socket.end(); }).on("close", () => resolve(answer.split("\r\n")[0]));
+});
 
 // Resolves with the answer's status (and, with `withBody`, "STATUS BODY").
 async function post(port, pathName, body, headers = {}, withBody = false) {
@@ -106,8 +102,7 @@ async function main() {
     await page.goto(`http://127.0.0.1:${httpPort}/`);
     await until("both cards with their bearings", async () =>
       (await card(page, 1))?.bearing === "0°" && (await card(page, 2))?.bearing === "200°");
-    assert.deepEqual(await page.$$eval(".card .name", (names) => names.map((n) => n.textContent)),
-      ["Rotator 1", "Tri Band"]);
+    assert.deepEqual(await page.$$eval(".card .name", (names) => names.map((n) => n.textContent)), ["Rotator 1", "Tri Band"]);
 
     // Both cards follow the antennas: a typed bearing, a preset.
     await page.type('.card[data-id="1"] input', "120");
@@ -154,14 +149,13 @@ async function main() {
     process.kill(box2.pid, "SIGUSR1");
     await until("rotator 2 back", async () => (await card(page, 2)).state === "still", 20000);
     assert(!(await controls(2)).some(Boolean), "its controls are back");
-    // A box switched off behind its line: not responding once a turn shows
-    // no movement, until the next turn after it is back on moves it.
-    process.kill(box2.pid, "SIGUSR2");
-    await post(httpPort, "/api/turn", "rotator=2&bearing=120");
-    await until("rotator 2 not responding", async () => (await card(page, 2)).state === "not responding");
-    process.kill(box2.pid, "SIGUSR2");
-    await post(httpPort, "/api/turn", "rotator=2&bearing=120");
-    await until("rotator 2 responding", async () => (await card(page, 2)).state !== "not responding");
+    // A box switched off behind its line: not responding once a turn shows no movement,
+    // until the next turn after it is back on moves it.
+    for (const off of [true, false]) {
+      process.kill(box2.pid, "SIGUSR2");
+      await post(httpPort, "/api/turn", "rotator=2&bearing=120");
+      await until(`rotator 2 ${off ? "not " : ""}responding`, async () => ((await card(page, 2)).state === "not responding") === off);
+    }
 
     // Malformed, oversized and rebound requests get a 4xx (no HTTP at all: closed); the rest goes on.
     for (const [request, status] of [["GET / HTTP/1.1\r\nno header line", / 400 /], ["GARBAGE", /^$/],
@@ -186,8 +180,8 @@ async function main() {
 
     if (env.ZEVA_SANITIZED !== "1") await measure(page, box1, rotctldPorts[0]);
 
-    // The page says so while the station is gone, and reconnects by itself.
-    // Off loopback a turn needs the secret: refused without, done with it.
+    // The page says so while the station is gone, and reconnects by itself. Off loopback a
+    // turn needs the secret: refused without, done with it.
     await stop(station);
     const notice = () => page.$eval("#notice", (node) => node.textContent);
     await until("the page to say it lost the station", async () => (await notice()).includes("reconnecting"));
@@ -347,8 +341,8 @@ print(json.dumps(out))`, ...candidates]).toString());
   assert.equal(await page.$$eval("#map .country", (dots) => dots.length), countries.length);
   assert.equal(await page.$eval("#station", (node) => node.textContent), "Station " + locator);
 
-  // A callsign: its country, short and long path as the API gives them,
-  // drawn on the map; Turn and Turn long path reach the box.
+  // A callsign: its country, short and long path as the API gives them, drawn on the map;
+  // Turn and Turn long path reach the box.
   const found = () => page.$eval("#found", (node) => node.textContent);
   const sent = async (id, azimuth) => {
     let target = null;
@@ -379,8 +373,7 @@ print(json.dumps(out))`, ...candidates]).toString());
   await page.click("#turn-long");
   await sent(2, locatorPaths.longPath);
   await until("the answer", async () => (await page.$eval("#aim-message", (n) => n.textContent)).includes(far + ", long path"));
-  // A click on the map, away from every country, turns the chosen rotator
-  // that way.
+  // A click on the map, away from every country, turns the chosen rotator that way.
   const clear = [...Array(72).keys()].map((i) => i * 5).find((azimuth) => countries.every(([, , , , , a, km]) => {
     const r = Math.min(km, 20004) / 20004 * 100;
     return Math.hypot(r * Math.sin(a * Math.PI / 180) - 95 * Math.sin(azimuth * Math.PI / 180),
@@ -388,19 +381,17 @@ print(json.dumps(out))`, ...candidates]).toString());
   }));
   await page.select("#chosen", "1");
   const map = await (await page.$("#map")).boundingBox();
-  const at = (u) => (u + 120) / 240;
-  await page.mouse.click(map.x + map.width * at(95 * Math.sin(clear * Math.PI / 180)),
-    map.y + map.height * at(-95 * Math.cos(clear * Math.PI / 180)));
+  // A click on the map's point `r` (100: the antipode) towards `azimuth`.
+  const clickMap = (azimuth, r) => page.mouse.click(map.x + map.width * (120 + r * Math.sin(azimuth * Math.PI / 180)) / 240,
+    map.y + map.height * (120 - r * Math.cos(azimuth * Math.PI / 180)) / 240);
+  await clickMap(clear, 95);
   await sent(1, clear);
   // A click on a country's point names it and turns there.
-  const [jaX, jaY] = [Math.sin(japan.shortPath * Math.PI / 180), -Math.cos(japan.shortPath * Math.PI / 180)]
-    .map((v) => v * japan.km / 20004 * 100);
-  await page.mouse.click(map.x + map.width * at(jaX), map.y + map.height * at(jaY));
+  await clickMap(japan.shortPath, japan.km / 20004 * 100);
   await until("Japan named", async () => (await found()).startsWith("Japan"));
   await sent(1, japan.shortPath);
 
-  // Following the moon: the box turns to it, the card says so; a tracker's
-  // command on the rotctld port ends it.
+  // Following the moon: the box turns to it, the card says so; a tracker's command ends it.
   const sky = await get("/api/sky");
   await page.click('.card[data-id="1"] .follow button[data-body="moon"]');
   await sent(1, sky.moon.azimuth);
@@ -416,8 +407,7 @@ print(json.dumps(out))`, ...candidates]).toString());
   await until("following to end", async () => (await rotator(1)).follow === null);
   assert(station.log.includes("rotator 1: following the moon ends: another command came from rotctld"), station.log);
 
-  // The jog buttons turn 10 degrees from the target; the clock; the bearing
-  // in the tab's title.
+  // The jog buttons turn 10 degrees from the target; the clock; the bearing in the tab's title.
   await page.click('.card[data-id="1"] .cw');
   await sent(1, 20);
   assert.match(await page.$eval("#clock", (n) => n.textContent), /^\d\d:\d\d:\d\d UTC$/);
@@ -429,8 +419,7 @@ print(json.dumps(out))`, ...candidates]).toString());
       return now.bearing % 360 === bearing && now.state === "still" && now;
     }, 30000);
     await until("the title", async () => (await page.title()).startsWith(`1: ${now.bearing}°, 2: `));
-    // Points along the needle (half its width to each side) and of its tip,
-    // on the screen, against the label's box.
+    // Points along the needle (half its width to each side) and of its tip against the label's box.
     const covered = await page.evaluate((label) => {
       const card = document.querySelector('.card[data-id="1"]');
       const text = [...card.querySelectorAll(".labels text")].find((node) => node.textContent === label).getBoundingClientRect();
@@ -468,10 +457,8 @@ print(json.dumps(out))`, ...candidates]).toString());
   for (let i = 0; i < 500; ++i) {
     const started = process.hrtime.bigint();
     await new Promise((resolve, reject) => http.get({ host: "127.0.0.1", port: httpPort, agent,
-      path: "/api/bearing?to=" + encodeURIComponent(queries[i % queries.length]) }, (response) => {
-      response.resume();
-      response.on("end", resolve);
-    }).on("error", reject));
+      path: "/api/bearing?to=" + encodeURIComponent(queries[i % queries.length]) },
+      (response) => response.resume().on("end", resolve)).on("error", reject));
     bearingMs.push(Number(process.hrtime.bigint() - started) / 1e6);
   }
   agent.destroy();
