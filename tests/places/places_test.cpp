@@ -60,7 +60,6 @@ std::string Format(const char* format, Values... values) {
 
 std::string Fixed(const LatLon& where) { return Format("%.6f %.6f", where.latitude, where.longitude); }
 
-// --- Locators ----------------------------------------------------------------
 
 TEST(LocatorTest, SquaresAndTheirCentresFollowTheDefinition) {
   // Field 20 x 10 degrees from 180 W, 90 S; square 2 x 1; subsquare 5' x 2.5';
@@ -94,7 +93,6 @@ TEST(LocatorTest, SquaresAndTheirCentresFollowTheDefinition) {
   }
 }
 
-// --- The country file --------------------------------------------------------
 
 const char* const kCountries =
     "Japan:                    25:  45:  AS:   36.40:  -138.38:    -9.0:  JA:\n"
@@ -180,7 +178,6 @@ TEST(CountryFileTest, DebiansCountryFileIsRead) {
   }
 }
 
-// --- What operators type -------------------------------------------------------
 
 TEST(PlaceFinderTest, QueriesNameLocatorsPositionsCountriesAndCallsigns) {
   CountryFile countries;
@@ -222,7 +219,6 @@ TEST(PlaceFinderTest, QueriesNameLocatorsPositionsCountriesAndCallsigns) {
   EXPECT_NE(error.find("no country file"), std::string::npos) << error;
 }
 
-// --- Against the references ----------------------------------------------------
 
 TEST(GeodesyTest, ShortAndLongPathsAgreeWithProjGeod) {
   // Stations spread over the globe; the poles, the antimeridian, exact and
