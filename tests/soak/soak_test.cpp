@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -100,12 +99,11 @@ class SoakTest : public ::testing::Test {
 };
 
 TEST_F(SoakTest, ThousandConnectConfigureDisconnectCyclesLeakNothing) {
-  std::vector<std::unique_ptr<Box>> boxes;
-  for (int i = 0; i < 4; ++i) boxes.emplace_back(new Box());
+  Box boxes[4];
   auto cycle = [&] {
     TcpClient c;
     ASSERT_TRUE(c.Connect());
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(Configure(c, i + 1, *boxes[i], 8, 1000));
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(Configure(c, i + 1, boxes[i], 8, 1000));
     ASSERT_TRUE(c.Command("VERSION"));
     ASSERT_EQ(c.ReadLine(5000), "VERSION 2.0.1");
   };
@@ -126,8 +124,8 @@ TEST_F(SoakTest, ThousandConnectConfigureDisconnectCyclesLeakNothing) {
 #if !defined(ZEVA_SANITIZED) && !defined(ZEVA_EMULATED)
   EXPECT_LT(after.rssKb - before.rssKb, 2048) << "resident memory grew";
 #endif
-  for (auto& box : boxes) EXPECT_GE(Count(box->Received(), "N\r"), 1000u);
-  StopAndCheck(SIGTERM, {boxes[0].get(), boxes[1].get(), boxes[2].get(), boxes[3].get()});
+  for (Box& box : boxes) EXPECT_GE(Count(box.Received(), "N\r"), 1000u);
+  StopAndCheck(SIGTERM, {&boxes[0], &boxes[1], &boxes[2], &boxes[3]});
 }
 
 // A flood of commands while the boxes reply, then the client vanishes with a
