@@ -308,15 +308,12 @@ async function places(browser, boxes) {
   const candidates = ["JO22ob", "FN31pr", "QF56od", "PM95vq", "GG87jb", "KG33xx", "MK82sw", "DM04tb", "BL11bh"];
   const heights = JSON.parse(execFileSync(env.ZEVA_PYTHON3 || "python3", ["-c", `
 import ephem, json, sys
-def centre(loc):
-    lon = (ord(loc[0]) - 65) * 20 - 180 + int(loc[2]) * 2 + (ord(loc[4].upper()) - 65) / 12 + 1 / 24
-    lat = (ord(loc[1]) - 65) * 10 - 90 + int(loc[3]) + (ord(loc[5].upper()) - 65) / 24 + 1 / 48
-    return lat, lon
-out = []
-for loc in sys.argv[1:]:
-    o = ephem.Observer(); o.lat, o.lon = [str(v) for v in centre(loc)]; o.pressure = 0
-    out.append(float(ephem.Moon(o).alt) * 180 / ephem.pi)
-print(json.dumps(out))`, ...candidates]).toString());
+def height(loc):
+    o = ephem.Observer(); o.pressure = 0
+    o.lon = str((ord(loc[0]) - 65) * 20 - 180 + int(loc[2]) * 2 + (ord(loc[4].upper()) - 65) / 12 + 1 / 24)
+    o.lat = str((ord(loc[1]) - 65) * 10 - 90 + int(loc[3]) + (ord(loc[5].upper()) - 65) / 24 + 1 / 48)
+    return float(ephem.Moon(o).alt) * 180 / ephem.pi
+print(json.dumps([height(loc) for loc in sys.argv[1:]]))`, ...candidates]).toString());
   const locator = candidates[heights.findIndex((h) => h > 15 && h < 60)];
   assert(locator, "the moon is up somewhere: " + heights);
   const devices = env.ZEVA_WEB_LINKS ? links :
@@ -336,7 +333,6 @@ print(json.dumps(out))`, ...candidates]).toString());
   // Every country of the country file on the map.
   const { countries } = await get("/api/countries");
   const mapMs = await until("the map", () => page.evaluate(() => window.zevaMapMs));
-  assert(countries.length > 300, countries.length + " countries");
   assert.equal(await page.$$eval("#map .country", (dots) => dots.length), countries.length);
   assert.equal(await page.$eval("#station", (node) => node.textContent), "Station " + locator);
 
