@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Helpers.h"
