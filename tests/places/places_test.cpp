@@ -291,9 +291,7 @@ TEST(SkyTest, SunAndMoonAgreeWithPyEphem) {
       "  lat, lon, t = line.split()\n"
       "  o = ephem.Observer(); o.lat = lat; o.lon = lon; o.elevation = 0; o.pressure = 0\n"
       "  o.date = datetime.datetime.fromtimestamp(int(t), datetime.timezone.utc).replace(tzinfo=None)\n"
-      "  out = []\n"
-      "  for body in (ephem.Sun(o), ephem.Moon(o)): out += [math.degrees(body.az), math.degrees(body.alt)]\n"
-      "  print(*out)\n";
+      "  print(*[math.degrees(v) for body in (ephem.Sun(o), ephem.Moon(o)) for v in (body.az, body.alt)])\n";
   const auto reference = RunReference(std::string(ZEVA_PYTHON3) + " -c '" + script + "'", lines);
   ASSERT_EQ(reference.size(), std::size(cases));
   for (size_t i = 0; i < std::size(cases); ++i) {
