@@ -1,6 +1,7 @@
-// The command server and the controller in-process on port 13020. A line's
-// arrival is seen through the log of the command it carries; a VERSION round
-// trip shows that every earlier line has been handled.
+// The command server and the controller in-process on port 13020, as main runs them
+// (published in g_controller), with one client connected and the log captured. A line's
+// arrival is seen through the log of the command it carries; a VERSION round trip shows
+// that every earlier line has been handled.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -10,18 +11,42 @@
 #include <thread>
 #include <vector>
 
+#include "app/RotatorController.h"
 #include "command/RotatorMgr.h"
 #include "rotator/Rotator.h"
-#include "tests/support/ControllerFixture.h"
 #include "tests/support/Helpers.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Pty.h"
+#include "tests/support/TcpClient.h"
 
 namespace {
 
 using namespace testing_support;
 
-class ServerTest : public ControllerFixture {
+class ServerTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    ASSERT_TRUE(WaitUntil([] { return PortIsFree(); }, 10000)) << "TCP port 13020 is in use by another process";
+    controller.reset(new RotatorController());
+    g_controller = controller.get();
+    ASSERT_TRUE(controller->Start()) << "the controller did not start";
+    ASSERT_TRUE(Connect(client));
+  }
+  void TearDown() override {
+    if (controller) controller->Stop();
+    g_controller = nullptr;
+    controller.reset();
+  }
+  // Connects `c` and waits until the server has taken it as its client (it logs
+  // "Connected to" before).
+  ::testing::AssertionResult Connect(TcpClient& c) {
+    if (!c.Connect(13020, 5000)) return ::testing::AssertionFailure() << "cannot connect";
+    return Sync(c);
+  }
+  ::testing::AssertionResult Sync(TcpClient& c) {
+    if (c.Command("VERSION") && c.WaitForLine("VERSION 2.0.1", 5000)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no reply to VERSION";
+  }
   // A quiet Yaesu on a device with distinctive settings, whose return shows
   // that the rotator is gone.
   void Configure(TcpClient& c, int id, Pty& box) {
@@ -35,6 +60,10 @@ class ServerTest : public ControllerFixture {
     struct termios now;
     return box.SlaveSettings(&now) && SameSettings(now, DistinctiveSettings(now));
   }
+
+  LogCapture log;  // first: outlives the controller and its threads
+  std::unique_ptr<RotatorController> controller;
+  TcpClient client;
 };
 
 TEST_F(ServerTest, LinesAreFramedAtTheCarriageReturn) {

@@ -133,7 +133,6 @@ TEST(Drivers, EachPollsAtItsPeriod) {
   }
 }
 
-// ---- reply parsers
 
 const char kPort[] = "/dev/ttyPROBE";
 constexpr int kNone = INT_MIN;  // no bearing reported
@@ -248,7 +247,6 @@ TEST(Drivers, ReplyParsersReadWhatTheBoxesSend) {
   }
 }
 
-// ---- the emulated boxes against the drivers
 
 // Feeds `bytes` to the box and what it answers to the parser, then lets the
 // antenna turn for `seconds`, passing on what the box says unasked.

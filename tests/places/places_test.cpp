@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -28,12 +29,10 @@ namespace {
 // the numbers of each line of its output.
 std::vector<std::vector<double>> RunReference(const std::string& command, const std::vector<std::string>& lines) {
   char path[] = "/tmp/zeva-places-XXXXXX";
-  const int fd = mkstemp(path);
-  EXPECT_GE(fd, 0);
-  std::string input;
-  for (const std::string& line : lines) input += line + "\n";
-  EXPECT_EQ(write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  close(fd);
+  close(mkstemp(path));
+  std::ofstream input(path);
+  for (const std::string& line : lines) input << line << "\n";
+  input.close();
   std::vector<std::vector<double>> rows;
   FILE* out = popen((command + " < " + path).c_str(), "r");
   char buffer[512];
@@ -52,13 +51,15 @@ std::vector<std::vector<double>> RunReference(const std::string& command, const 
 // Degrees between two azimuths, whichever way is shorter.
 double AzimuthGap(double a, double b) { return std::fabs(std::remainder(a - b, 360.0)); }
 
-std::string Fixed(const LatLon& where) {
-  char text[64];
-  snprintf(text, sizeof text, "%.6f %.6f", where.latitude, where.longitude);
+template <class... Values>
+std::string Format(const char* format, Values... values) {
+  char text[160];
+  snprintf(text, sizeof text, format, values...);
   return text;
 }
 
-// --- Locators ----------------------------------------------------------------
+std::string Fixed(const LatLon& where) { return Format("%.6f %.6f", where.latitude, where.longitude); }
+
 
 TEST(LocatorTest, SquaresAndTheirCentresFollowTheDefinition) {
   // Field 20 x 10 degrees from 180 W, 90 S; square 2 x 1; subsquare 5' x 2.5';
@@ -92,7 +93,6 @@ TEST(LocatorTest, SquaresAndTheirCentresFollowTheDefinition) {
   }
 }
 
-// --- The country file --------------------------------------------------------
 
 const char* const kCountries =
     "Japan:                    25:  45:  AS:   36.40:  -138.38:    -9.0:  JA:\n"
@@ -178,7 +178,6 @@ TEST(CountryFileTest, DebiansCountryFileIsRead) {
   }
 }
 
-// --- What operators type -------------------------------------------------------
 
 TEST(PlaceFinderTest, QueriesNameLocatorsPositionsCountriesAndCallsigns) {
   CountryFile countries;
@@ -220,7 +219,6 @@ TEST(PlaceFinderTest, QueriesNameLocatorsPositionsCountriesAndCallsigns) {
   EXPECT_NE(error.find("no country file"), std::string::npos) << error;
 }
 
-// --- Against the references ----------------------------------------------------
 
 TEST(GeodesyTest, ShortAndLongPathsAgreeWithProjGeod) {
   // Stations spread over the globe; the poles, the antimeridian, exact and
@@ -230,13 +228,14 @@ TEST(GeodesyTest, ShortAndLongPathsAgreeWithProjGeod) {
                            {90, 0},        {-90, 0},         {-52.1, -174.9}, {-51.9, -175.2},
                            {1.3, 103.8},   {-0.5, -179.9}};
   std::vector<std::pair<LatLon, LatLon>> pairs;
+  std::vector<std::string> inverse;
   for (const LatLon& a : points) {
     for (const LatLon& b : points) {
-      if (a.latitude != b.latitude || a.longitude != b.longitude) pairs.emplace_back(a, b);
+      if (a.latitude == b.latitude && a.longitude == b.longitude) continue;
+      pairs.emplace_back(a, b);
+      inverse.push_back(Fixed(a) + " " + Fixed(b));
     }
   }
-  std::vector<std::string> inverse;
-  for (const auto& p : pairs) inverse.push_back(Fixed(p.first) + " " + Fixed(p.second));
   const std::string geod = std::string(ZEVA_GEOD) + " +ellps=WGS84 +units=m -f %.9f";
   const auto reference = RunReference(geod + " -I", inverse);
   ASSERT_EQ(reference.size(), pairs.size());
@@ -248,21 +247,16 @@ TEST(GeodesyTest, ShortAndLongPathsAgreeWithProjGeod) {
   std::vector<std::string> direct;
   for (const auto& p : pairs) {
     ours.push_back(PathsBetween(p.first, p.second));
-    char line[128];
-    snprintf(line, sizeof line, "%s %.9f %.3f", Fixed(p.first).c_str(), ours.back().longPath, ours.back().longKm * 1000);
-    direct.push_back(line);
+    direct.push_back(Format("%s %.9f %.3f", Fixed(p.first).c_str(), ours.back().longPath, ours.back().longKm * 1000));
   }
   const auto arrivals = RunReference(geod, direct);
   std::vector<std::string> misses;
-  for (size_t i = 0; i < pairs.size(); ++i) {
-    char line[128];
-    snprintf(line, sizeof line, "%.9f %.9f %s", arrivals[i].at(0), arrivals[i].at(1), Fixed(pairs[i].second).c_str());
-    misses.push_back(line);
-  }
+  for (size_t i = 0; i < pairs.size(); ++i)
+    misses.push_back(Format("%.9f %.9f %s", arrivals[i].at(0), arrivals[i].at(1), Fixed(pairs[i].second).c_str()));
   const auto abeam = RunReference(geod + " -I", misses);
 
   for (size_t i = 0; i < pairs.size(); ++i) {
-    const std::string name = inverse[i];
+    const std::string& name = inverse[i];
     const Paths& path = ours[i];
     const double km = reference[i].at(2) / 1000;
     EXPECT_LE(AzimuthGap(path.shortPath, reference[i].at(0)), 0.1) << name;
@@ -297,9 +291,7 @@ TEST(SkyTest, SunAndMoonAgreeWithPyEphem) {
       "  lat, lon, t = line.split()\n"
       "  o = ephem.Observer(); o.lat = lat; o.lon = lon; o.elevation = 0; o.pressure = 0\n"
       "  o.date = datetime.datetime.fromtimestamp(int(t), datetime.timezone.utc).replace(tzinfo=None)\n"
-      "  out = []\n"
-      "  for body in (ephem.Sun(o), ephem.Moon(o)): out += [math.degrees(body.az), math.degrees(body.alt)]\n"
-      "  print(*out)\n";
+      "  print(*[math.degrees(v) for body in (ephem.Sun(o), ephem.Moon(o)) for v in (body.az, body.alt)])\n";
   const auto reference = RunReference(std::string(ZEVA_PYTHON3) + " -c '" + script + "'", lines);
   ASSERT_EQ(reference.size(), std::size(cases));
   for (size_t i = 0; i < std::size(cases); ++i) {

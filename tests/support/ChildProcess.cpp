@@ -77,13 +77,11 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, Descriptors descr
   RemoveFiles();
   char outTemplate[] = "/tmp/zeva-test-out-XXXXXX";
   char errTemplate[] = "/tmp/zeva-test-err-XXXXXX";
-  int out = mkstemp(outTemplate);
-  int err = mkstemp(errTemplate);
+  const int out = mkstemp(outTemplate), err = mkstemp(errTemplate);
   if (out >= 0) outPath = outTemplate;
   if (err >= 0) errPath = errTemplate;
   if (out < 0 || err < 0) {
-    if (out >= 0) close(out);
-    if (err >= 0) close(err);
+    for (int fd : {out, err}) if (fd >= 0) close(fd);
     return false;
   }
   std::vector<char*> cargs;

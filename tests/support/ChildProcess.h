@@ -25,9 +25,8 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // argv[0] is the program: a path, or a name looked up in PATH. False when
-  // a child of this object still runs or it cannot be started; a program
-  // that cannot be run exits with status 127, saying so on standard error.
+  // argv[0]: a path or a name in PATH. False when a child still runs or none can be
+  // started; a program that cannot be run exits with status 127, saying so.
   bool Start(const std::vector<std::string>& argv,
              Descriptors descriptors = Descriptors::kInherit);
   pid_t Pid() const { return pid; }
@@ -44,12 +43,10 @@ class ChildProcess {
 
   std::string Stdout() const;
   std::string Stderr() const;
-  // Waits until standard output (or error) holds `text`.
   bool WaitForStdout(const std::string& text, int timeoutMs) const;
   bool WaitForStderr(const std::string& text, int timeoutMs) const;
 
-  // The first line of standard output (without its line feed) once it is
-  // complete; "" on time-out or when the program ends without one.
+  // The first whole line of standard output, without its line feed; "" on time-out or end.
   std::string FirstStdoutLine(int timeoutMs) const;
 
  private:
@@ -69,8 +66,7 @@ size_t Count(const std::string& all, const std::string& text);
 // The real zeva-rotator binary.
 class Daemon : public ChildProcess {
  public:
-  // Starts it with `args` and, when waitRunning is set, waits up to 5 s for
-  // its "running" line.
+  // Starts it with `args`; with waitRunning, waits up to 5 s for its "running" line.
   bool Start(const std::vector<std::string>& args = {}, bool waitRunning = true);
   static std::string BinaryPath();
 };

@@ -1,9 +1,8 @@
-// Captures what the code under test logs in-process, from construction to
-// destruction: standard output and error are redirected, at the descriptor
-// level, into pipes that a reader thread each drains, so lines written by any
-// thread can be read and waited for. A failed test prints what was captured.
-// Reading never flushes a stdio buffer: a line written but not flushed is
-// missing, as it would be from the daemon's log.
+// Captures what the code under test logs in-process, from construction to destruction:
+// standard output and error are redirected, at the descriptor level, into pipes a reader
+// thread each drains, so lines written by any thread can be read and waited for. A failed
+// test prints what was captured. Reading never flushes stdio: an unflushed line is missing,
+// as it would be from the daemon's log.
 #pragma once
 
 #include <condition_variable>

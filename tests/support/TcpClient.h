@@ -16,12 +16,11 @@ class TcpClient {
   // Connects to 127.0.0.1:port, retrying for up to timeoutMs.
   bool Connect(int port = 13020, int timeoutMs = 5000);
   bool Send(const std::string& bytes);
-  // Sends "line\r".
   bool Command(const std::string& line) { return Send(line + "\r"); }
   // The next line ended by CR (without it), or "" after timeoutMs.
   std::string ReadLine(int timeoutMs);
-  // The next line ended by `end`, with it; "" when none is complete within
-  // timeoutMs or the connection ends first (what came of it stays pending).
+  // The next line ended by `end`, with it; "" when none is complete within timeoutMs or
+  // the connection ends (what came of it stays pending).
   std::string ReadLineEndedBy(char end, int timeoutMs);
   // What has arrived but not been read yet, which is then forgotten.
   std::string TakePending();

@@ -3,7 +3,6 @@
 // zeva-ctl --station beside the real station, daemon and an emulated box.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -18,19 +17,19 @@
 #include "common/Common.h"
 #include "tests/station/Rotctl.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Pty.h"
 #include "tests/support/Time.h"
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
+using namespace testing_support;
+
+struct Result { int status = -1; std::string out, err; };
 
 Result RunTool(const std::string& program, std::vector<std::string> args) {
   args.insert(args.begin(), program);
-  testing_support::ChildProcess child;
-  if (!child.Start(args, testing_support::ChildProcess::Descriptors::kStdioOnly)) return {};
+  ChildProcess child;
+  if (!child.Start(args, ChildProcess::Descriptors::kStdioOnly)) return {};
   int status = child.Wait(15000);
   return {status, child.Stdout(), child.Stderr()};
 }
@@ -87,7 +86,7 @@ TEST(CtlHostTest, EveryHostFormNamesTheDaemon) {
 }
 
 TEST(CtlOneShotTest, TurningWithoutConfiguringSaysTheDaemonForgets) {
-  testing_support::Daemon daemon;
+  Daemon daemon;
   ASSERT_TRUE(daemon.Start());
   // The note names the rotator and shows the chained call; "": no note.
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -106,7 +105,7 @@ TEST(CtlOneShotTest, TurningWithoutConfiguringSaysTheDaemonForgets) {
     EXPECT_EQ(result.err.find("forgets its rotators") != std::string::npos, !test.second.empty());
     if (!test.second.empty()) { EXPECT_NE(result.err.find("  zeva-ctl configure " + test.second), std::string::npos); }
   }
-  EXPECT_EQ(testing_support::Count(daemon.Stdout() + daemon.Stderr(), "Cannot open /dev/zeva-none"), 1u);  // raw only
+  EXPECT_EQ(Count(daemon.Stdout() + daemon.Stderr(), "Cannot open /dev/zeva-none"), 1u);  // raw only
 }
 
 // The real daemon, an emulated Yaesu box on a stable link as rotator 3 (so that nothing means
@@ -115,7 +114,7 @@ TEST(CtlOneShotTest, TurningWithoutConfiguringSaysTheDaemonForgets) {
 class CtlStationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing_support::PortIsFree()) << "TCP port 13020 is in use by another process";
+    ASSERT_TRUE(PortIsFree()) << "TCP port 13020 is in use by another process";
     char dirTemplate[] = "/tmp/zeva-ctl-station-XXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
     dir = dirTemplate;
@@ -130,8 +129,7 @@ class CtlStationTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    for (testing_support::ChildProcess* process : {&station, &box, static_cast<testing_support::ChildProcess*>(&daemon)})
-      process->Stop(5000);
+    for (ChildProcess* process : {&station, &box, static_cast<ChildProcess*>(&daemon)}) process->Stop(5000);
     for (const char* file : {"/box", "/secret"}) unlink((dir + file).c_str());
     rmdir(dir.c_str());
   }
@@ -140,7 +138,7 @@ class CtlStationTest : public ::testing::Test {
     ASSERT_TRUE(station.Start({ZEVA_STATION_PATH, "--base-port", std::to_string(rotctlPort), "--http",
                                "127.0.0.1:" + std::to_string(httpPort), "--http-secret-file", dir + "/secret",
                                "--locator", "FN31pr", "--rotator", "3:" + dir + "/box:yaesu:100", "--name", "3:Tri Band"}));
-    ASSERT_TRUE(testing_support::WaitUntil([&] { return Ctl({"status"}).out.find(" still at ") != std::string::npos; }, 15000))
+    ASSERT_TRUE(WaitUntil([&] { return Ctl({"status"}).out.find(" still at ") != std::string::npos; }, 15000))
         << station.Stderr();
   }
 
@@ -155,8 +153,8 @@ class CtlStationTest : public ::testing::Test {
 
   std::string dir;
   int rotctlPort = 0, httpPort = 0;
-  testing_support::Daemon daemon;
-  testing_support::ChildProcess box, station;
+  Daemon daemon;
+  ChildProcess box, station;
 };
 
 TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
@@ -205,20 +203,20 @@ TEST_F(CtlStationTest, TurnsWaitsAndSaysWhyNot) {
 }
 
 TEST_F(CtlStationTest, WhoTurnedItAndAStationThatComesBack) {
-  testing_support::ChildProcess watch;
+  ChildProcess watch;
   ASSERT_TRUE(watch.Start({ZEVA_CTL_PATH, "--station", std::to_string(httpPort), "watch", "--for", "40"}));
   ASSERT_TRUE(watch.WaitForStdout("3 000\n", 5000)) << watch.Stdout() << watch.Stderr();
   ASSERT_EQ(Ctl({"rotate", "3", "20"}, true).status, 0);
   // A tracker takes over and repeats its target: one log line for the change of source.
-  testing_support::TcpClient tracker;
+  TcpClient tracker;
   ASSERT_TRUE(tracker.Connect(rotctlPort));
   for (int i = 0; i < 3; ++i) ASSERT_EQ(station_test::Ask(tracker, "P 30 0", 1), "RPRT 0\n");
   ASSERT_TRUE(watch.WaitForStdout("rotator 3: turn to 30 from rotctld 127.0.0.1:", 5000)) << watch.Stdout();
   EXPECT_TRUE(watch.WaitForStdout("3 030\n", 10000)) << watch.Stdout();
-  EXPECT_EQ(testing_support::Count(watch.Stdout(), "from rotctld"), 1u) << watch.Stdout();
+  EXPECT_EQ(Count(watch.Stdout(), "from rotctld"), 1u) << watch.Stdout();
   const std::string log = station.Stderr();
   EXPECT_NE(log.find("rotator 3: commands from zeva-ctl 127.0.0.1\n"), std::string::npos) << log;
-  EXPECT_EQ(testing_support::Count(log, "rotator 3: commands from rotctld 127.0.0.1:"), 1u) << log;
+  EXPECT_EQ(Count(log, "rotator 3: commands from rotctld 127.0.0.1:"), 1u) << log;
   EXPECT_NE(log.find(" (until now from zeva-ctl 127.0.0.1)\n"), std::string::npos) << log;
   EXPECT_NE(Ctl({"status"}).out.find("; last: turn to 30 from rotctld 127.0.0.1:"), std::string::npos);
 
@@ -238,33 +236,22 @@ TEST_F(CtlStationTest, WhoTurnedItAndAStationThatComesBack) {
 // zeva-ctl -i on a terminal of its own: Ctrl+C clears a half-typed line, as shells do; on an
 // empty line it ends the shell with status 0.
 TEST_F(CtlStationTest, CtrlCClearsTheLineThenEndsTheShell) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-  const std::string slave = ptsname(master);
+  Pty terminal;
   const std::string port = std::to_string(httpPort);
   pid_t child = fork();
   if (child == 0) {
     setsid();
-    int terminal = open(slave.c_str(), O_RDWR);
-    ioctl(terminal, TIOCSCTTY, 0);
-    for (int fd = 0; fd < 3; ++fd) dup2(terminal, fd);
+    int fd = open(terminal.SlavePath().c_str(), O_RDWR);
+    ioctl(fd, TIOCSCTTY, 0);
+    for (int stdio = 0; stdio < 3; ++stdio) dup2(fd, stdio);
     execl(ZEVA_CTL_PATH, ZEVA_CTL_PATH, "--station", port.c_str(), "-i", static_cast<char*>(nullptr));
     _exit(127);
   }
   std::string screen;
   auto until = [&](const std::string& text) {
-    return testing_support::WaitUntil([&] {
-      char chunk[512];
-      struct pollfd ready = {master, POLLIN, 0};
-      while (poll(&ready, 1, 50) == 1) {
-        ssize_t count = read(master, chunk, sizeof chunk);
-        if (count <= 0) break;
-        screen.append(chunk, static_cast<size_t>(count));
-      }
-      return screen.find(text) != std::string::npos;
-    }, 5000);
+    return WaitUntil([&] { return (screen += terminal.Read(50)).find(text) != std::string::npos; }, 5000);
   };
-  auto type = [&](const std::string& keys) { ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); };
+  auto type = [&](const std::string& keys) { ASSERT_TRUE(terminal.Send(keys)); };
   ASSERT_TRUE(until("zeva> ")) << screen;
   type("rotate 3 3");
   ASSERT_TRUE(until("rotate 3 3")) << screen;
@@ -273,10 +260,9 @@ TEST_F(CtlStationTest, CtrlCClearsTheLineThenEndsTheShell) {
   EXPECT_TRUE(until("rotator 3 \"Tri Band\": Yaesu GS-232")) << screen;  // not "rotate 3 3status"
   type("\x03");
   int status = -1;
-  EXPECT_TRUE(testing_support::WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 5000)) << screen;
+  EXPECT_TRUE(WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; }, 5000)) << screen;
   if (status == -1) kill(child, SIGKILL), waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  close(master);
 }
 
 }  // namespace
