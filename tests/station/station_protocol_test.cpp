@@ -70,15 +70,8 @@ TEST(RotctlParserTest, LinesBecomeRequests) {
 // model, azimuth range and offset; returns what they gave, blank-separated.
 std::string Commands(int model, const std::string& script, int minAz = 0, int maxAz = 360, int offset = 0) {
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
-  RotatorSetup setup;
-  setup.id = 1;
-  setup.device = "/dev/null";
-  setup.model = model;
-  setup.pollMs = 1000;
-  setup.minAz = minAz;
-  setup.maxAz = maxAz;
-  setup.offset = offset;
-  StationRotator rotator(setup, link);
+  // Rotator 1 on /dev/null polled every second, without a port or a name.
+  StationRotator rotator({1, "/dev/null", model, 1000, 0, minAz, maxAz, "", offset}, link);
   std::istringstream ops(script);
   std::string op, out, line;
   int bearing = 0;
@@ -197,12 +190,7 @@ TEST(BoxScaleTest, AReportMeansTheBearingOfTheLastTurnOrNearestBefore) {
       {4, 90, 270, 50, kNone, kNone, kNone, 50},
   };
   for (const Case& c : cases) {
-    BoxScale::Context context;
-    context.turned = c.to != kNone;
-    context.from = c.from;
-    context.to = c.to;
-    context.known = c.previous != kNone;
-    context.previous = c.previous;
+    const BoxScale::Context context{c.to != kNone, c.from, c.to, c.previous != kNone, c.previous};
     EXPECT_EQ(BoxScale(c.model, c.minAz, c.maxAz).ToBearing(c.number, context), c.bearing)
         << c.model << " " << c.minAz << ".." << c.maxAz << " " << c.number;
   }
@@ -260,49 +248,45 @@ TEST(StationOptionsTest, NamesOffsetsAndTheLoggerFront) {
 }
 
 TEST(StationOptionsTest, MistakesAreUsageErrors) {
-  const std::vector<std::vector<std::string>> wrong = {
-      {},                                                       // no rotator
-      {"-r", "1:/dev/ttyUSB0:yaesu"},                            // too few fields
-      {"-r", "1:/dev/ttyUSB0:gs9000:1000"},                      // model
-      {"-r", "1:/dev/ttyUSB0:yaesu:50"},                         // polled too often
-      {"-r", "1:/dev/ttyUSB0:yaesu:1000:360..0"},                // empty range
-      {"-r", "1:/dev/ttyUSB0:yaesu:1000:0..800"},                // range
-      {"-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/a:yaesu:1000"},  // same device
-      {"-r", "1:/dev/a:yaesu:1000:5000", "-r", "2:/dev/b:spid:500:5000"},  // same port
-      {"--http", "0.0.0.0:8080", "-r", "1:/dev/a:yaesu:1000"},    // off loopback, no secret
-      {"--http", "80a", "-r", "1:/dev/a:yaesu:1000"},             // port
-      {"--preset", "EU:45", "-r", "1:/dev/a:yaesu:1000"},         // a preset, no page
-      {"--http", "8080", "--preset", "EU", "-r", "1:/dev/a:yaesu:1000"},  // no azimuth
-      {"--name", "3:Yagi", "-r", "1:/dev/a:yaesu:1000"},           // no such rotator
-      {"--name", "1:Yagi", "--name", "1:Quad", "-r", "1:/dev/a:yaesu:1000"},  // named twice
-      {"--name", "1:a@b", "-r", "1:/dev/a:yaesu:1000"},            // '@' in a heading datagram
-      {"--name", "1: ", "-r", "1:/dev/a:yaesu:1000"},              // blank
-      {"--name", "1:a\tb", "-r", "1:/dev/a:yaesu:1000"},           // a control character
-      {"--name", "1", "-r", "1:/dev/a:yaesu:1000"},                // no name
-      {"--name", "1:Tri Band", "--name", "2:tri  band", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"},
-      {"--offset", "1:10.5", "-r", "1:/dev/a:yaesu:1000"},         // whole degrees
-      {"--offset", "1:360", "-r", "1:/dev/a:yaesu:1000"},
-      {"--offset", "1:5", "--offset", "1:6", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm", "12040", "-r", "1:/dev/a:yaesu:1000"},             // no rotator named
-      {"--n1mm", "0.0.0.0:12040", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},  // off loopback, no allow list
-      {"--n1mm", "12040", "--n1mm-allow", "10.0.0.0/40", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm", "x", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm-to", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},  // no --n1mm
-      {"--n1mm-allow", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm", "12040", "--n1mm-to", "host:0", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm", "12040", "--n1mm-to", "[]", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+  using Args = std::vector<std::string>;
+  const struct {
+    Args added;  // to each of the rows
+    std::vector<Args> rows;
+  } wrong[] = {
+      {{},
+       {{},                                                            // no rotator
+        {"-r", "1:/dev/ttyUSB0:yaesu"},                                // too few fields
+        {"-r", "1:/dev/ttyUSB0:gs9000:1000"},                          // model
+        {"-r", "1:/dev/ttyUSB0:yaesu:50"},                             // polled too often
+        {"-r", "1:/dev/ttyUSB0:yaesu:1000:360..0"},                    // empty range
+        {"-r", "1:/dev/ttyUSB0:yaesu:1000:0..800"},                    // range
+        {"-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/a:yaesu:1000"},    // same device
+        {"-r", "1:/dev/a:yaesu:1000:5000", "-r", "2:/dev/b:spid:500:5000"},    // same port
+        {"--name", "1:Tri Band", "--name", "2:tri  band", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"}}},
+      {{"-r", "1:/dev/a:yaesu:1000"},
+       {{"--http", "0.0.0.0:8080"}, {"--http", "80a"},                // off loopback with no secret; the port
+        {"--preset", "EU:45"}, {"--http", "8080", "--preset", "EU"},  // a preset with no page; no azimuth
+        {"--name", "3:Yagi"}, {"--name", "1:Yagi", "--name", "1:Quad"},  // no such rotator; named twice
+        // '@' (the heading datagrams' separator), blank, a control character, no name
+        {"--name", "1:a@b"}, {"--name", "1: "}, {"--name", "1:a\tb"}, {"--name", "1"},
+        {"--offset", "1:10.5"}, {"--offset", "1:360"}, {"--offset", "1:5", "--offset", "1:6"},  // whole degrees
+        {"--n1mm", "12040"}}},                                        // no rotator named
+      {{"-r", "1:/dev/a:yaesu:1000", "--name", "1:Y"},
+       {{"--n1mm", "0.0.0.0:12040"},  // off loopback with no allow list
+        {"--n1mm", "12040", "--n1mm-allow", "10.0.0.0/40"}, {"--n1mm", "x"},
+        {"--n1mm-to", "127.0.0.1"}, {"--n1mm-allow", "127.0.0.1"},   // no --n1mm
+        {"--n1mm", "12040", "--n1mm-to", "host:0"}, {"--n1mm", "12040", "--n1mm-to", "[]"}}},
   };
-  for (const auto& args : wrong) {
-    StationOptions options;
-    std::string error;
-    EXPECT_FALSE(ParseArgs(args, options, error)) << ::testing::PrintToString(args);
-    EXPECT_FALSE(error.empty()) << ::testing::PrintToString(args);
+  for (const auto& group : wrong) {
+    for (Args args : group.rows) {
+      args.insert(args.end(), group.added.begin(), group.added.end());
+      StationOptions options;
+      std::string error;
+      EXPECT_FALSE(ParseArgs(args, options, error)) << ::testing::PrintToString(args);
+      EXPECT_FALSE(error.empty()) << ::testing::PrintToString(args);
+    }
   }
 }
-
-}  // namespace
-
-namespace {
 
 // The daemon carries out commands one after another: a batch sent behind a
 // slow one (a write to a device that takes no bytes) waits for it, and only
@@ -381,12 +365,7 @@ TEST(RotctlSessionTest, ATurnWaitingWhenTheDeviceGoesIsAnIoError) {
   ASSERT_GE(file, 0);
   close(file);
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
-  RotatorSetup setup;
-  setup.id = 1;
-  setup.device = path;
-  setup.model = 4;
-  setup.pollMs = 1000;
-  StationRotator rotator(setup, link);
+  StationRotator rotator({1, path, 4, 1000, 0, 0, 360, "", 0}, link);
   rotator.WatchDevice();
   int ends[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
