@@ -26,15 +26,14 @@ namespace {
 // The CPU time a process has used, in seconds; -1 where there is no /proc.
 double CpuSeconds(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
   if (text.empty()) return -1;
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i >= 14) ticks += std::stod(field);  // utime, stime
-  }
-  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+  std::istringstream fields(text.substr(text.rfind(')') + 2));  // from the state on
+  std::string skipped;
+  double utime = 0, stime = 0;
+  for (int i = 3; i < 14; ++i) fields >> skipped;
+  fields >> utime >> stime;
+  return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // Rotator 1: a Yaesu box polled every 200 ms on the first port; rotator 2: a

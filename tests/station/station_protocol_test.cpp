@@ -205,19 +205,28 @@ bool ParseArgs(std::vector<std::string> args, StationOptions& options, std::stri
   return options.Parse(static_cast<int>(argv.size()), argv.data(), error);
 }
 
-TEST(StationOptionsTest, RotatorsGetPortsTwoApartAndTheirAzimuthRanges) {
+// Names and offsets may come before or after their rotators.
+TEST(StationOptionsTest, RotatorsGetPortsTwoApartRangesNamesAndOffsets) {
   StationOptions options;
   std::string error;
   const std::string byPath = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0";
-  ASSERT_TRUE(ParseArgs({"--base-port=14533", "-r", "1:" + byPath + ":yaesu:1000", "-r", "2:/dev/b:spid:500:0..450",
-                         "-r", "3:/dev/c:DCU1:0:14535:-180..180", "-r", "4:/dev/d:12:0"}, options, error))
+  ASSERT_TRUE(ParseArgs({"--name", "2:Tri Band", "--offset=1:-12", "--base-port=14533", "-r", "1:" + byPath + ":yaesu:1000",
+                         "-r", "2:/dev/b:spid:500:0..450", "-r", "3:/dev/c:DCU1:0:14535:-180..180", "-r", "4:/dev/d:12:0",
+                         "--offset", "2:180", "--n1mm", "0.0.0.0:12040", "--n1mm-allow", "192.168.1.0/24",
+                         "--n1mm-to", "192.168.1.5", "--n1mm-to", "[::1]:14000"}, options, error))
       << error;
-  std::string got;  // device port:model:range of each rotator; 14535 is rotator 3's own
+  std::string got;  // device port:model:range:name:offset of each rotator; 14535 is rotator 3's own
   for (const RotatorSetup& r : options.rotators) {
-    got += r.device + " " + std::to_string(r.listenPort) + ":" + std::to_string(r.model) + ":" +
-           std::to_string(r.minAz) + ".." + std::to_string(r.maxAz) + " ";
+    got += r.device + " " + std::to_string(r.listenPort) + ":" + std::to_string(r.model) + ":" + std::to_string(r.minAz) +
+           ".." + std::to_string(r.maxAz) + ":" + r.name + ":" + std::to_string(r.offset) + " ";
   }
-  EXPECT_EQ(got, byPath + " 14533:4:0..360 /dev/b 14537:5:0..450 /dev/c 14535:1:-180..180 /dev/d 14539:12:0..360 ");
+  EXPECT_EQ(got, byPath + " 14533:4:0..360::-12 /dev/b 14537:5:0..450:Tri Band:180 /dev/c 14535:1:-180..180::0 "
+                          "/dev/d 14539:12:0..360::0 ");
+  const LoggerSetup& logger = options.logger;
+  EXPECT_EQ(logger.address + ":" + std::to_string(logger.port) + " " + logger.allowed.at(0) + " " +
+                logger.headingsTo.at(0).host + ":" + std::to_string(logger.headingsTo[0].port) + " " +
+                logger.headingsTo.at(1).host + ":" + std::to_string(logger.headingsTo[1].port),
+            "0.0.0.0:12040 192.168.1.0/24 192.168.1.5:13010 ::1:14000");
 
   // The web page: loopback by default; anywhere else with a secret file.
   for (const auto& http : std::vector<std::pair<std::string, std::string>>{
@@ -228,23 +237,6 @@ TEST(StationOptionsTest, RotatorsGetPortsTwoApartAndTheirAzimuthRanges) {
     EXPECT_EQ(web.httpAddress + " " + std::to_string(web.httpPort), http.second + " 8080");
     EXPECT_EQ(web.presets.back().name + " " + std::to_string(web.presets.back().azimuth), "Long Path EU 225.500000");
   }
-}
-
-TEST(StationOptionsTest, NamesOffsetsAndTheLoggerFront) {
-  StationOptions options;
-  std::string error;
-  ASSERT_TRUE(ParseArgs({"--name", "2:Tri Band", "--offset=1:-12", "--n1mm", "0.0.0.0:12040", "--n1mm-allow",
-                         "192.168.1.0/24", "--n1mm-to", "192.168.1.5", "--n1mm-to", "[::1]:14000", "-r",
-                         "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:spid:500", "--offset", "2:180"}, options, error))
-      << error;
-  EXPECT_EQ(options.rotators[0].name + "|" + std::to_string(options.rotators[0].offset) + "|" +
-                options.rotators[1].name + "|" + std::to_string(options.rotators[1].offset),
-            "|-12|Tri Band|180");
-  const LoggerSetup& logger = options.logger;
-  EXPECT_EQ(logger.address + ":" + std::to_string(logger.port) + " " + logger.allowed.at(0) + " " +
-                logger.headingsTo.at(0).host + ":" + std::to_string(logger.headingsTo[0].port) + " " +
-                logger.headingsTo.at(1).host + ":" + std::to_string(logger.headingsTo[1].port),
-            "0.0.0.0:12040 192.168.1.0/24 192.168.1.5:13010 ::1:14000");
 }
 
 TEST(StationOptionsTest, MistakesAreUsageErrors) {
