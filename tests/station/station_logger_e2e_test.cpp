@@ -13,15 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/station/Rotctl.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/station/StationRig.h"
 #include "tests/support/Time.h"
 
+using namespace station_test;
 using namespace testing_support;
 
 namespace {
-
-const int kTurnMs = 40000;  // any turn of the emulated box, on a loaded machine
 
 // One UDP socket on 127.0.0.1: the logger's sending side or its heading port.
 class UdpPeer {
@@ -31,15 +29,13 @@ class UdpPeer {
   UdpPeer(const UdpPeer&) = delete;
   UdpPeer& operator=(const UdpPeer&) = delete;
 
-  // Binds 127.0.0.1 (port 0: any free one); the port bound, 0 on failure.
-  int Bind(int port = 0) {
-    sockaddr_in address = Loopback(port);
+  // Binds a free port of 127.0.0.1: the port, 0 on failure.
+  int Bind() {
+    sockaddr_in address = Loopback(0);
     socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      return 0;
-    }
-    return ntohs(address.sin_port);
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    return bound ? ntohs(address.sin_port) : 0;
   }
   bool SendTo(int port, const std::string& bytes) {
     sockaddr_in address = Loopback(port);
@@ -80,35 +76,18 @@ std::string Stop(const std::string& rotor) {
 
 // Rotator 1, named "Tri Band", is a Yaesu box whose 0 points at 10 degrees
 // true (--offset 1:10), polled every 200 ms, at 0 to begin with.
-class LoggerE2eTest : public ::testing::Test {
+class LoggerE2eTest : public StationRig {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(PortIsFree()) << "TCP port 13020 is in use by another process";
-    rotctldPort = station_test::FreePortPair();
-    ASSERT_NE(rotctldPort, 0);
+    StationRig::SetUp();
+    rotctldPort = FreePortPair();
     headingPort = headings.Bind();
-    ASSERT_NE(headingPort, 0);
-    {
-      UdpPeer probe;  // a free port for the station's logger datagrams
-      loggerPort = probe.Bind();
-    }
-    ASSERT_NE(loggerPort, 0);
-    char dirTemplate[] = "/tmp/zeva-logger-XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    dir = dirTemplate;
-    boxPath = dir + "/box";
-    ASSERT_TRUE(daemon.Start()) << daemon.Stderr();
-    ASSERT_TRUE(box.Start({ZEVA_BOXSIM_PATH, "--model", "yaesu", "--speed", "30", "--log", "--link", boxPath}) &&
-                !box.FirstStdoutLine(5000).empty());
+    loggerPort = UdpPeer().Bind();  // a free port for the station's logger datagrams, closed before the box starts
+    boxPath = StartBox(box, "box", {"--model", "yaesu", "--speed", "30", "--log"});
+    ASSERT_TRUE(rotctldPort != 0 && headingPort != 0 && loggerPort != 0 && !boxPath.empty());
   }
 
-  void TearDown() override {
-    for (ChildProcess* process : {&station, &box, static_cast<ChildProcess*>(&daemon)}) process->Stop(5000);
-    unlink(boxPath.c_str());
-    rmdir(dir.c_str());
-  }
-
-  void StartStation(const std::vector<std::string>& extra = {}) {
+  void StartWithLogger(const std::vector<std::string>& extra = {}) {
     std::vector<std::string> argv = {ZEVA_STATION_PATH, "--verbose", "--base-port", std::to_string(rotctldPort),
                                      "--rotator", "1:" + boxPath + ":yaesu:200", "--name", "1:Tri Band",
                                      "--offset", "1:10", "--n1mm", "127.0.0.1:" + std::to_string(loggerPort),
@@ -145,7 +124,8 @@ class LoggerE2eTest : public ::testing::Test {
   }
   size_t boxRead = 0;  // how much of BoxInput() BoxReceived has gone past
 
-  // Reads heading datagrams until `last` comes; every one read goes to `seen`.
+  // Reads heading datagrams until `last` comes ("": for all of timeoutMs);
+  // every one read goes to `seen`.
   bool HeadingsUntil(const std::string& last, std::vector<std::string>& seen, int timeoutMs = kTurnMs) {
     for (auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs); Clock::now() < deadline;) {
       std::string heading = headings.Receive(MsLeft(deadline));
@@ -157,13 +137,12 @@ class LoggerE2eTest : public ::testing::Test {
 
   int rotctldPort = 0, headingPort = 0, loggerPort = 0;
   UdpPeer logger, headings;
-  Daemon daemon;
-  ChildProcess box, station;
-  std::string dir, boxPath;
+  ChildProcess box;
+  std::string boxPath;
 };
 
 TEST_F(LoggerE2eTest, TurnsAndStopsWithHeadingsBackAsTheAntennaTurns) {
-  StartStation();
+  StartWithLogger();
   struct Step {
     std::string datagram;
     const char* boxCommand;  // what reaches the box, in its own numbers (true less 10)
@@ -187,7 +166,7 @@ TEST_F(LoggerE2eTest, TurnsAndStopsWithHeadingsBackAsTheAntennaTurns) {
   // The other fronts see the same true bearing.
   TcpClient rotctld;
   ASSERT_TRUE(rotctld.Connect(rotctldPort));
-  EXPECT_EQ(station_test::Ask(rotctld, "p", 2), "170.00\n0.00\n");
+  EXPECT_EQ(Ask(rotctld, "p", 2), "170.00\n0.00\n");
   EXPECT_TRUE(station.WaitForStderr("rotator 1: commands from N1MM 127.0.0.1", 1000)) << station.Stderr();
 
   // A stop halts the antenna on its way; its heading keeps coming.
@@ -197,23 +176,17 @@ TEST_F(LoggerE2eTest, TurnsAndStopsWithHeadingsBackAsTheAntennaTurns) {
   ASSERT_TRUE(logger.SendTo(loggerPort, Stop("tri band")));
   ASSERT_TRUE(BoxReceived("S", 5000)) << box.Stderr();
   SleepMs(800);
-  while (!headings.Receive(0).empty()) {
-  }
-  std::set<std::string> still;
-  int count = 0;  // every 3 s: two or three in 6.5 s
-  for (auto end = Clock::now() + std::chrono::milliseconds(2 * 3000 + 500); Clock::now() < end;) {
-    std::string heading = headings.Receive(MsLeft(end));
-    if (!heading.empty()) still.insert(heading);
-    count += !heading.empty();
-  }
+  while (!headings.Receive(0).empty()) continue;
+  seen.clear();
+  HeadingsUntil("", seen, 2 * 3000 + 500);  // every 3 s: two or three in 6.5 s
+  const std::set<std::string> still(seen.begin(), seen.end());
   EXPECT_EQ(still.size(), 1u) << ::testing::PrintToString(still);
-  EXPECT_GE(count, 2);
-  EXPECT_LE(count, 3);
+  EXPECT_TRUE(seen.size() >= 2 && seen.size() <= 3) << seen.size();
   EXPECT_EQ(still.count("Tri Band @ 100"), 0u) << "the antenna did not stop";
 }
 
 TEST_F(LoggerE2eTest, BadDatagramsAreDroppedWithOneLogLine) {
-  StartStation();
+  StartWithLogger();
   // The largest datagram taken is 1024 bytes.
   const std::string turn = Turn("Tri Band", "50");
   const std::string largest = Turn("Tri Band", "50" + std::string(1024 - turn.size(), ' '));
@@ -248,7 +221,7 @@ TEST_F(LoggerE2eTest, APortTakenOrAnAddressNotFoundStopsTheStart) {
 }
 
 TEST_F(LoggerE2eTest, SendersNotAllowedAreDropped) {
-  StartStation({"--n1mm-allow", "192.0.2.0/24"});
+  StartWithLogger({"--n1mm-allow", "192.0.2.0/24"});
   ASSERT_TRUE(logger.SendTo(loggerPort, Turn("Tri Band", "100")));
   EXPECT_TRUE(station.WaitForStderr("from 127.0.0.1: the sender is not allowed", 5000)) << station.Stderr();
   SleepMs(500);

@@ -1,7 +1,7 @@
 // The contest logger front without sockets: N1MM Logger+'s rotor datagrams
 // as the parser reads them, rotor names as they are matched, heading
 // datagrams, allowed senders, and the bearing a turn asks of a rotator.
-#include <arpa/inet.h>
+#include <netdb.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
@@ -31,38 +31,34 @@ std::string Describe(const std::string& datagram) {
 }
 
 TEST(N1mmDatagramTest, TheLoggersShapesAndNothingElse) {
-  const std::string turn = "<N1MMRotor><rotor>Yagi</rotor><goazi>55.0</goazi><offset>0.0</offset>"
-                           "<bidirectional>0</bidirectional><freqband>14</freqband></N1MMRotor>";
+  const auto rotor = [](const std::string& inside) { return "<N1MMRotor>" + inside + "</N1MMRotor>"; };
+  const std::string turn = rotor("<rotor>Yagi</rotor><goazi>55.0</goazi><offset>0.0</offset>"
+                                 "<bidirectional>0</bidirectional><freqband>14</freqband>");
   const std::pair<std::string, std::string> cases[] = {
       {turn, "turn 'Yagi' 55-0"},
-      {"<N1MMRotor><stop><rotor>Yagi</rotor><freqband>21.0</freqband></stop></N1MMRotor>", "stop 'Yagi'"},
+      {rotor("<stop><rotor>Yagi</rotor><freqband>21.0</freqband></stop>"), "stop 'Yagi'"},
       {"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<N1MMRotor>\r\n  <rotor>  Tri Band </rotor>\r\n"
        "  <goazi> 123,5 </goazi><offset>-30</offset><bidirectional>true</bidirectional><extra>x</extra>"
        "</N1MMRotor>", "turn 'Tri Band' 123.5--30 both ways"},
-      {"<N1MMRotor><rotor>A&amp;B</rotor><goazi>7</goazi><bidirectional>1</bidirectional></N1MMRotor>",
-       "turn 'A&B' 7-0 both ways"},
+      {rotor("<rotor>A&amp;B</rotor><goazi>7</goazi><bidirectional>1</bidirectional>"), "turn 'A&B' 7-0 both ways"},
       {"garbage", "error: not well-formed XML: syntax error"},
       {turn.substr(0, turn.size() - 1), "error: not well-formed XML: unclosed token"},
       {"<Rotor><rotor>Yagi</rotor><goazi>5</goazi></Rotor>", "error: <Rotor> is not <N1MMRotor>"},
-      {"<N1MMRotor><rotor>Yagi</rotor></N1MMRotor>", "error: no goazi"},
-      {"<N1MMRotor><goazi>5</goazi></N1MMRotor>", "error: no rotor name"},
-      {"<N1MMRotor><rotor> </rotor><goazi>5</goazi></N1MMRotor>", "error: no rotor name"},
-      {"<N1MMRotor><rotor>Y</rotor><goazi>north</goazi></N1MMRotor>", "error: goazi is not a number of degrees"},
-      {"<N1MMRotor><rotor>Y</rotor><goazi>1e9</goazi></N1MMRotor>", "error: goazi is not a number of degrees"},
-      {"<N1MMRotor><rotor>Y</rotor><goazi>5000</goazi></N1MMRotor>", "error: goazi is not a number of degrees"},
-      {"<N1MMRotor><rotor>Y</rotor><goazi>5</goazi><offset>5.0.0</offset></N1MMRotor>",
-       "error: offset is not a number of degrees"},
-      {"<N1MMRotor><rotor>Y</rotor><goazi>5</goazi><bidirectional>2</bidirectional></N1MMRotor>",
-       "error: bidirectional is neither 0 nor 1"},
-      {"<N1MMRotor><rotor>Y</rotor><rotor>Z</rotor><goazi>5</goazi></N1MMRotor>", "error: rotor given twice"},
-      {"<N1MMRotor><offset>5</offset><stop><rotor>Y</rotor></stop></N1MMRotor>",
-       "error: a stop beside a turn's fields"},
-      {"<N1MMRotor><rotor>Y</rotor><goazi><b/>5</goazi></N1MMRotor>", "error: <b> inside a value"},
-      {"<N1MMRotor><a><b><c><d/></c></b></a></N1MMRotor>", "error: elements nested too deep"},
-      {"<!DOCTYPE N1MMRotor [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>"
-       "<N1MMRotor><rotor>&b;</rotor><goazi>5</goazi></N1MMRotor>", "error: a document type declaration"},
-      {"<N1MMRotor><rotor>Y</rotor><goazi>5</goazi>" + std::string(1000, ' ') + "</N1MMRotor>",
-       "error: longer than 1024 bytes"},
+      {rotor("<rotor>Yagi</rotor>"), "error: no goazi"},
+      {rotor("<goazi>5</goazi>"), "error: no rotor name"},
+      {rotor("<rotor> </rotor><goazi>5</goazi>"), "error: no rotor name"},
+      {rotor("<rotor>Y</rotor><goazi>north</goazi>"), "error: goazi is not a number of degrees"},
+      {rotor("<rotor>Y</rotor><goazi>1e9</goazi>"), "error: goazi is not a number of degrees"},
+      {rotor("<rotor>Y</rotor><goazi>5000</goazi>"), "error: goazi is not a number of degrees"},
+      {rotor("<rotor>Y</rotor><goazi>5</goazi><offset>5.0.0</offset>"), "error: offset is not a number of degrees"},
+      {rotor("<rotor>Y</rotor><goazi>5</goazi><bidirectional>2</bidirectional>"), "error: bidirectional is neither 0 nor 1"},
+      {rotor("<rotor>Y</rotor><rotor>Z</rotor><goazi>5</goazi>"), "error: rotor given twice"},
+      {rotor("<offset>5</offset><stop><rotor>Y</rotor></stop>"), "error: a stop beside a turn's fields"},
+      {rotor("<rotor>Y</rotor><goazi><b/>5</goazi>"), "error: <b> inside a value"},
+      {rotor("<a><b><c><d/></c></b></a>"), "error: elements nested too deep"},
+      {"<!DOCTYPE N1MMRotor [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>" +
+       rotor("<rotor>&b;</rotor><goazi>5</goazi>"), "error: a document type declaration"},
+      {rotor("<rotor>Y</rotor><goazi>5</goazi>" + std::string(1000, ' ')), "error: longer than 1024 bytes"},
   };
   for (const auto& c : cases) EXPECT_EQ(Describe(c.first), c.second) << c.first;
 }
@@ -96,16 +92,12 @@ TEST(AddressPrefixTest, SendersInsideThePrefixOnly) {
   for (const Case& c : cases) {
     AddressPrefix prefix;
     ASSERT_TRUE(AddressPrefix::Parse(c.prefix, prefix)) << c.prefix;
-    sockaddr_storage sender;
-    memset(&sender, 0, sizeof sender);
-    auto& v4 = reinterpret_cast<sockaddr_in&>(sender);
-    auto& v6 = reinterpret_cast<sockaddr_in6&>(sender);
-    if (inet_pton(AF_INET, c.sender, &v4.sin_addr) == 1) {
-      sender.ss_family = AF_INET;
-    } else {
-      ASSERT_EQ(inet_pton(AF_INET6, c.sender, &v6.sin6_addr), 1) << c.sender;
-      sender.ss_family = AF_INET6;
-    }
+    addrinfo numeric{}, *found = nullptr;
+    numeric.ai_flags = AI_NUMERICHOST;
+    ASSERT_EQ(getaddrinfo(c.sender, nullptr, &numeric, &found), 0) << c.sender;
+    sockaddr_storage sender{};
+    memcpy(&sender, found->ai_addr, found->ai_addrlen);
+    freeaddrinfo(found);
     EXPECT_EQ(prefix.Contains(sender), c.inside) << c.prefix << " " << c.sender;
   }
   for (const char* wrong : {"10.0.0.0/33", "::1/129", "10.0.0.0/", "10.0.0.0/x", "logger.local", ""}) {
@@ -136,19 +128,9 @@ TEST(N1mmFrontTest, TurnsGoWhereTheLoggerMeans) {
   };
   for (const Case& c : cases) {
     DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
-    RotatorSetup setup;
-    setup.id = 1;
-    setup.device = "/dev/null";
-    setup.model = 4;
-    setup.minAz = c.minAz;
-    setup.maxAz = c.maxAz;
-    setup.offset = c.calibration;
-    StationRotator rotator(setup, link);
+    StationRotator rotator({1, "/dev/null", 4, 0, 0, c.minAz, c.maxAz, "", c.calibration}, link);
     if (c.box >= 0) rotator.OnBearing(c.box);
-    N1mmCommand command;
-    command.azimuth = c.goazi;
-    command.offset = c.offset;
-    command.bidirectional = c.bidirectional;
+    const N1mmCommand command{N1mmCommand::Kind::Turn, "", c.goazi, c.offset, c.bidirectional};
     int bearing = -1;
     if (!N1mmFront::TurnBearing(rotator, command, bearing)) bearing = -1;
     EXPECT_EQ(bearing, c.expected) << c.goazi << " offset " << c.offset << " box at " << c.box;

@@ -63,13 +63,7 @@ TEST(StationPlaceTest, TheStationsPlaceIsALocatorOrAPosition) {
 std::string FollowMoon(const std::string& script, int minAz = 0, int maxAz = 360) {
   using namespace std::chrono;
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
-  RotatorSetup setup;
-  setup.id = 1;
-  setup.device = "/dev/null";
-  setup.model = 4;
-  setup.minAz = minAz;
-  setup.maxAz = maxAz;
-  StationRotator rotator(setup, link);
+  StationRotator rotator({1, "/dev/null", 4, 0, 0, minAz, maxAz, "", 0}, link);  // a Yaesu on /dev/null
   SkyFollower follower({52.5, 5.0}, 3);
   const system_clock::time_point midnight(seconds(1767225600));  // 2026-01-01 00:00 UTC
   system_clock::time_point wall = midnight;

@@ -70,15 +70,8 @@ TEST(RotctlParserTest, LinesBecomeRequests) {
 // model, azimuth range and offset; returns what they gave, blank-separated.
 std::string Commands(int model, const std::string& script, int minAz = 0, int maxAz = 360, int offset = 0) {
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
-  RotatorSetup setup;
-  setup.id = 1;
-  setup.device = "/dev/null";
-  setup.model = model;
-  setup.pollMs = 1000;
-  setup.minAz = minAz;
-  setup.maxAz = maxAz;
-  setup.offset = offset;
-  StationRotator rotator(setup, link);
+  // Rotator 1 on /dev/null polled every second, without a port or a name.
+  StationRotator rotator({1, "/dev/null", model, 1000, 0, minAz, maxAz, "", offset}, link);
   std::istringstream ops(script);
   std::string op, out, line;
   int bearing = 0;
@@ -197,12 +190,7 @@ TEST(BoxScaleTest, AReportMeansTheBearingOfTheLastTurnOrNearestBefore) {
       {4, 90, 270, 50, kNone, kNone, kNone, 50},
   };
   for (const Case& c : cases) {
-    BoxScale::Context context;
-    context.turned = c.to != kNone;
-    context.from = c.from;
-    context.to = c.to;
-    context.known = c.previous != kNone;
-    context.previous = c.previous;
+    const BoxScale::Context context{c.to != kNone, c.from, c.to, c.previous != kNone, c.previous};
     EXPECT_EQ(BoxScale(c.model, c.minAz, c.maxAz).ToBearing(c.number, context), c.bearing)
         << c.model << " " << c.minAz << ".." << c.maxAz << " " << c.number;
   }
@@ -217,19 +205,28 @@ bool ParseArgs(std::vector<std::string> args, StationOptions& options, std::stri
   return options.Parse(static_cast<int>(argv.size()), argv.data(), error);
 }
 
-TEST(StationOptionsTest, RotatorsGetPortsTwoApartAndTheirAzimuthRanges) {
+// Names and offsets may come before or after their rotators.
+TEST(StationOptionsTest, RotatorsGetPortsTwoApartRangesNamesAndOffsets) {
   StationOptions options;
   std::string error;
   const std::string byPath = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0";
-  ASSERT_TRUE(ParseArgs({"--base-port=14533", "-r", "1:" + byPath + ":yaesu:1000", "-r", "2:/dev/b:spid:500:0..450",
-                         "-r", "3:/dev/c:DCU1:0:14535:-180..180", "-r", "4:/dev/d:12:0"}, options, error))
+  ASSERT_TRUE(ParseArgs({"--name", "2:Tri Band", "--offset=1:-12", "--base-port=14533", "-r", "1:" + byPath + ":yaesu:1000",
+                         "-r", "2:/dev/b:spid:500:0..450", "-r", "3:/dev/c:DCU1:0:14535:-180..180", "-r", "4:/dev/d:12:0",
+                         "--offset", "2:180", "--n1mm", "0.0.0.0:12040", "--n1mm-allow", "192.168.1.0/24",
+                         "--n1mm-to", "192.168.1.5", "--n1mm-to", "[::1]:14000"}, options, error))
       << error;
-  std::string got;  // device port:model:range of each rotator; 14535 is rotator 3's own
+  std::string got;  // device port:model:range:name:offset of each rotator; 14535 is rotator 3's own
   for (const RotatorSetup& r : options.rotators) {
-    got += r.device + " " + std::to_string(r.listenPort) + ":" + std::to_string(r.model) + ":" +
-           std::to_string(r.minAz) + ".." + std::to_string(r.maxAz) + " ";
+    got += r.device + " " + std::to_string(r.listenPort) + ":" + std::to_string(r.model) + ":" + std::to_string(r.minAz) +
+           ".." + std::to_string(r.maxAz) + ":" + r.name + ":" + std::to_string(r.offset) + " ";
   }
-  EXPECT_EQ(got, byPath + " 14533:4:0..360 /dev/b 14537:5:0..450 /dev/c 14535:1:-180..180 /dev/d 14539:12:0..360 ");
+  EXPECT_EQ(got, byPath + " 14533:4:0..360::-12 /dev/b 14537:5:0..450:Tri Band:180 /dev/c 14535:1:-180..180::0 "
+                          "/dev/d 14539:12:0..360::0 ");
+  const LoggerSetup& logger = options.logger;
+  EXPECT_EQ(logger.address + ":" + std::to_string(logger.port) + " " + logger.allowed.at(0) + " " +
+                logger.headingsTo.at(0).host + ":" + std::to_string(logger.headingsTo[0].port) + " " +
+                logger.headingsTo.at(1).host + ":" + std::to_string(logger.headingsTo[1].port),
+            "0.0.0.0:12040 192.168.1.0/24 192.168.1.5:13010 ::1:14000");
 
   // The web page: loopback by default; anywhere else with a secret file.
   for (const auto& http : std::vector<std::pair<std::string, std::string>>{
@@ -242,68 +239,47 @@ TEST(StationOptionsTest, RotatorsGetPortsTwoApartAndTheirAzimuthRanges) {
   }
 }
 
-TEST(StationOptionsTest, NamesOffsetsAndTheLoggerFront) {
-  StationOptions options;
-  std::string error;
-  ASSERT_TRUE(ParseArgs({"--name", "2:Tri Band", "--offset=1:-12", "--n1mm", "0.0.0.0:12040", "--n1mm-allow",
-                         "192.168.1.0/24", "--n1mm-to", "192.168.1.5", "--n1mm-to", "[::1]:14000", "-r",
-                         "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:spid:500", "--offset", "2:180"}, options, error))
-      << error;
-  EXPECT_EQ(options.rotators[0].name + "|" + std::to_string(options.rotators[0].offset) + "|" +
-                options.rotators[1].name + "|" + std::to_string(options.rotators[1].offset),
-            "|-12|Tri Band|180");
-  const LoggerSetup& logger = options.logger;
-  EXPECT_EQ(logger.address + ":" + std::to_string(logger.port) + " " + logger.allowed.at(0) + " " +
-                logger.headingsTo.at(0).host + ":" + std::to_string(logger.headingsTo[0].port) + " " +
-                logger.headingsTo.at(1).host + ":" + std::to_string(logger.headingsTo[1].port),
-            "0.0.0.0:12040 192.168.1.0/24 192.168.1.5:13010 ::1:14000");
-}
-
 TEST(StationOptionsTest, MistakesAreUsageErrors) {
-  const std::vector<std::vector<std::string>> wrong = {
-      {},                                                       // no rotator
-      {"-r", "1:/dev/ttyUSB0:yaesu"},                            // too few fields
-      {"-r", "1:/dev/ttyUSB0:gs9000:1000"},                      // model
-      {"-r", "1:/dev/ttyUSB0:yaesu:50"},                         // polled too often
-      {"-r", "1:/dev/ttyUSB0:yaesu:1000:"},                      // an empty port
-      {"-r", "1:/dev/ttyUSB0:yaesu:1000:360..0"},                // empty range
-      {"-r", "1:/dev/ttyUSB0:yaesu:1000:0..800"},                // range
-      {"-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/a:yaesu:1000"},  // same device
-      {"-r", "1:/dev/a:yaesu:1000:5000", "-r", "2:/dev/b:spid:500:5000"},  // same port
-      {"--http", "0.0.0.0:8080", "-r", "1:/dev/a:yaesu:1000"},    // off loopback, no secret
-      {"--http", "80a", "-r", "1:/dev/a:yaesu:1000"},             // port
-      {"--preset", "EU:45", "-r", "1:/dev/a:yaesu:1000"},         // a preset, no page
-      {"--http", "8080", "--preset", "EU", "-r", "1:/dev/a:yaesu:1000"},  // no azimuth
-      {"--name", "3:Yagi", "-r", "1:/dev/a:yaesu:1000"},           // no such rotator
-      {"--name", "1:Yagi", "--name", "1:Quad", "-r", "1:/dev/a:yaesu:1000"},  // named twice
-      {"--name", "1:a@b", "-r", "1:/dev/a:yaesu:1000"},            // '@' in a heading datagram
-      {"--name", "1: ", "-r", "1:/dev/a:yaesu:1000"},              // blank
-      {"--name", "1:a\tb", "-r", "1:/dev/a:yaesu:1000"},           // a control character
-      {"--name", "1", "-r", "1:/dev/a:yaesu:1000"},                // no name
-      {"--name", "1:Tri Band", "--name", "2:tri  band", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"},
-      {"--offset", "1:10.5", "-r", "1:/dev/a:yaesu:1000"},         // whole degrees
-      {"--offset", "1:360", "-r", "1:/dev/a:yaesu:1000"},
-      {"--offset", "1:5", "--offset", "1:6", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm", "12040", "-r", "1:/dev/a:yaesu:1000"},             // no rotator named
-      {"--n1mm", "0.0.0.0:12040", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},  // off loopback, no allow list
-      {"--n1mm", "12040", "--n1mm-allow", "10.0.0.0/40", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm", "x", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm-to", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},  // no --n1mm
-      {"--n1mm-allow", "127.0.0.1", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm", "12040", "--n1mm-to", "host:0", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
-      {"--n1mm", "12040", "--n1mm-to", "[]", "--name", "1:Y", "-r", "1:/dev/a:yaesu:1000"},
+  using Args = std::vector<std::string>;
+  const struct {
+    Args added;  // to each of the rows
+    std::vector<Args> rows;
+  } wrong[] = {
+      {{},
+       {{},                                                            // no rotator
+        {"-r", "1:/dev/ttyUSB0:yaesu"},                                // too few fields
+        {"-r", "1:/dev/ttyUSB0:gs9000:1000"},                          // model
+        {"-r", "1:/dev/ttyUSB0:yaesu:50"},                             // polled too often
+        {"-r", "1:/dev/ttyUSB0:yaesu:1000:"},                          // an empty port
+        {"-r", "1:/dev/ttyUSB0:yaesu:1000:360..0"},                    // empty range
+        {"-r", "1:/dev/ttyUSB0:yaesu:1000:0..800"},                    // range
+        {"-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/a:yaesu:1000"},    // same device
+        {"-r", "1:/dev/a:yaesu:1000:5000", "-r", "2:/dev/b:spid:500:5000"},    // same port
+        {"--name", "1:Tri Band", "--name", "2:tri  band", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"}}},
+      {{"-r", "1:/dev/a:yaesu:1000"},
+       {{"--http", "0.0.0.0:8080"}, {"--http", "80a"},                // off loopback with no secret; the port
+        {"--preset", "EU:45"}, {"--http", "8080", "--preset", "EU"},  // a preset with no page; no azimuth
+        {"--name", "3:Yagi"}, {"--name", "1:Yagi", "--name", "1:Quad"},  // no such rotator; named twice
+        // '@' (the heading datagrams' separator), blank, a control character, no name
+        {"--name", "1:a@b"}, {"--name", "1: "}, {"--name", "1:a\tb"}, {"--name", "1"},
+        {"--offset", "1:10.5"}, {"--offset", "1:360"}, {"--offset", "1:5", "--offset", "1:6"},  // whole degrees
+        {"--n1mm", "12040"}}},                                        // no rotator named
+      {{"-r", "1:/dev/a:yaesu:1000", "--name", "1:Y"},
+       {{"--n1mm", "0.0.0.0:12040"},  // off loopback with no allow list
+        {"--n1mm", "12040", "--n1mm-allow", "10.0.0.0/40"}, {"--n1mm", "x"},
+        {"--n1mm-to", "127.0.0.1"}, {"--n1mm-allow", "127.0.0.1"},   // no --n1mm
+        {"--n1mm", "12040", "--n1mm-to", "host:0"}, {"--n1mm", "12040", "--n1mm-to", "[]"}}},
   };
-  for (const auto& args : wrong) {
-    StationOptions options;
-    std::string error;
-    EXPECT_FALSE(ParseArgs(args, options, error)) << ::testing::PrintToString(args);
-    EXPECT_FALSE(error.empty()) << ::testing::PrintToString(args);
+  for (const auto& group : wrong) {
+    for (Args args : group.rows) {
+      args.insert(args.end(), group.added.begin(), group.added.end());
+      StationOptions options;
+      std::string error;
+      EXPECT_FALSE(ParseArgs(args, options, error)) << ::testing::PrintToString(args);
+      EXPECT_FALSE(error.empty()) << ::testing::PrintToString(args);
+    }
   }
 }
-
-}  // namespace
-
-namespace {
 
 // The daemon carries out commands one after another: a batch sent behind a
 // slow one (a write to a device that takes no bytes) waits for it, and only
@@ -382,12 +358,7 @@ TEST(RotctlSessionTest, ATurnWaitingWhenTheDeviceGoesIsAnIoError) {
   ASSERT_GE(file, 0);
   close(file);
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
-  RotatorSetup setup;
-  setup.id = 1;
-  setup.device = path;
-  setup.model = 4;
-  setup.pollMs = 1000;
-  StationRotator rotator(setup, link);
+  StationRotator rotator({1, path, 4, 1000, 0, 0, 360, "", 0}, link);
   rotator.WatchDevice();
   int ends[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
