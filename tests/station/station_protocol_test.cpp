@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,7 @@
 #include "rotctld/RotctlParser.h"
 #include "rotctld/RotctlSession.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
 #include "web/HttpMessage.h"
 #include "web/Json.h"
 
@@ -283,9 +285,9 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
 
 // The daemon carries out commands one after another: a batch sent behind a
 // slow one (a write to a device that takes no bytes) waits for it, and only
-// the time the daemon then spent on it counts against its rotator. The
-// daemon is played here, on loopback.
-TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToIt) {
+// the time the daemon then spent on it counts against its rotator. A
+// connection reset is logged as one. The daemon is played here, on loopback.
+TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToItAndAResetIsSaidSo) {
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -294,7 +296,8 @@ TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToIt) {
   ASSERT_TRUE(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
               listen(listener, 4) == 0 &&
               getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
-  std::thread daemon([listener] {
+  std::atomic<bool> answered{false};
+  std::thread daemon([listener, &answered] {
     std::string heard;
     char buffer[256];
     auto hear = [&](int fd, size_t versions) {  // until that many VERSIONs in all (or the end)
@@ -315,7 +318,9 @@ TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToIt) {
     (void)!write(served, "VERSION 9\r", 10);
     hear(served, 3);
     (void)!write(served, "VERSION 9\r", 10);
-    while (hear(served, 4)) {}
+    while (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const linger reset = {1, 0};  // closed with a reset, as by a daemon's host that went away
+    setsockopt(served, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     close(served);
   });
   std::vector<double> took;  // seconds, in the order the batches were done
@@ -325,6 +330,9 @@ TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToIt) {
   callbacks.done = [&](uint64_t, DaemonLink::Clock::duration time) {
     took.push_back(std::chrono::duration<double>(time).count());
   };
+  bool lost = false;
+  callbacks.lost = [&](bool) { lost = true; };
+  testing_support::LogCapture log;
   DaemonLink link("127.0.0.1", ntohs(address.sin_port), callbacks);
   auto run = [&](const std::function<bool()>& until) {
     for (auto end = DaemonLink::Clock::now() + std::chrono::seconds(20); !until() && DaemonLink::Clock::now() < end;) {
@@ -341,12 +349,17 @@ TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToIt) {
   link.SendBatch({"ROTATE 1 10"});
   link.SendBatch({"ROTATE 2 20"});
   run([&] { return took.size() == 2; });
+  answered = true;
+  run([&] { return lost; });
   link.Close();
   daemon.join();
   close(listener);
   ASSERT_EQ(took.size(), 2u);
   EXPECT_GE(took[0], 0.9);
   EXPECT_LT(took[1], 0.5);
+  EXPECT_NE(log.Err().find("lost the daemon at 127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+                           " (Connection reset by peer)"),
+            std::string::npos) << log.Err();
 }
 
 // A turn waits until it has been handed to the daemon; when the rotator's
