@@ -425,6 +425,9 @@ TEST(JsonStringTest, AnyBytesBecomeValidUtf8) {
       {"EU \"long\" \\ path", "\"EU \\\"long\\\" \\\\ path\""},
       {"tab\tnul" + std::string(1, '\0'), "\"tab\\u0009nul\\u0000\""},
       {"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1", "\"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1\""},  // é € 📡
+      // The first and last of each length and either side of the surrogates.
+      {"\xc2\x80\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xf0\x90\x80\x80\xf4\x8f\xbf\xbf",
+       "\"\xc2\x80\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xf0\x90\x80\x80\xf4\x8f\xbf\xbf\""},
       {"\xff\xbf\xbf\xbf", "\"" + bad + bad + bad + bad + "\""},   // no lead byte above F4
       {"\xc0\xaf", "\"" + bad + bad + "\""},                    // overlong '/'
       {"\xed\xa0\x80", "\"" + bad + bad + bad + "\""},          // a surrogate
