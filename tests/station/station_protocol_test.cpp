@@ -147,6 +147,7 @@ TEST(StationRotatorTest, TargetsInTheRangeGoAsTheyAreThroughTheBoxsNumbers) {
       {4, -180, 180, "T-90 take B270 pos T-180 take B180 pos T180 take pos", "ROTATE 1 270 @-90 ROTATE 1 180 @-180 ROTATE 1 180 @-180"},
       {2, -180, 180, "T-90 take B270 pos", "ROTATE 1 270 @-90"},
       {2, 0, 360, "T0 take B359 T0 take", "ROTATE 1 0 -"},  // within a degree across north
+      {2, 0, 450, "T361 take", "ROTATE 1 1"},                 // a Rotor-EZ counts 0 to 360 only
       {5, 0, 450, "T400 take", "ROTATE 1 400"},               // a SPID's span
       {5, -180, 180, "T-90 take B270 pos", "ROTATE 1 -90 @-90"},
       {12, -180, 180, "T-10.6 take B349 pos", "ROTATE 1 349 @-11"},
@@ -261,6 +262,7 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
       {{"-r", "1:/dev/a:yaesu:1000"},
        {{"--http", "0.0.0.0:8080"}, {"--http", "80a"},                // off loopback with no secret; the port
         {"--preset", "EU:45"}, {"--http", "8080", "--preset", "EU"},  // a preset with no page; no azimuth
+        {"--http", "8080", "--preset", "E\x01U:45"}, {"--http", "8080", "--preset", "E\x7fU:45"},  // control
         {"--name", "3:Yagi"}, {"--name", "1:Yagi", "--name", "1:Quad"},  // no such rotator; named twice
         // '@' (the heading datagrams' separator), blank, a control character, no name
         {"--name", "1:a@b"}, {"--name", "1: "}, {"--name", "1:a\tb"}, {"--name", "1"},
