@@ -67,8 +67,9 @@ TEST(RotctlParserTest, LinesBecomeRequests) {
 // reported, as the box's number), "S" (a stop), "take" (the next batch: what
 // goes to the daemon, "-" for nothing), "?" (each set and stop so far: "y"
 // handed over, "n" waiting, "0" answered without a command), "late" (a
-// minute passes), "pos" (the position: "@n", "@-", "@!" while not
-// responding) and "tgt" (the target: ">n" or ">-") on a fresh rotator of the
+// minute passes), "lost" (the daemon link failed), "conf" (configured
+// again), "pos" (the position: "@n", "@-", "@!" while not responding) and
+// "tgt" (the target: ">n" or ">-") on a fresh rotator of the
 // model, azimuth range and offset; returns what they gave, blank-separated.
 std::string Commands(int model, const std::string& script, int minAz = 0, int maxAz = 360, int offset = 0) {
   DaemonLink link("127.0.0.1", 1, DaemonLink::Callbacks());
@@ -91,6 +92,8 @@ std::string Commands(int model, const std::string& script, int minAz = 0, int ma
     }
     if (op == "take") out += " " + (rotator.TakeCommand(line) ? line : "-");
     if (op == "late") rotator.OnTimer(StationRotator::Clock::now() + std::chrono::minutes(1));
+    if (op == "lost") rotator.OnLinkLost(true);
+    if (op == "conf") rotator.Configured(StationRotator::Clock::now(), true);
     if (op == "pos") {
       out += rotator.Unresponsive() ? " @!" : rotator.Position(bearing) ? " @" + std::to_string(bearing) : " @-";
     }
@@ -118,6 +121,12 @@ TEST(StationRotatorTest, CommandsAreCoalescedAndRepeatsSentWhereTheAntennaIsNot)
       {"T90 take late pos", "ROTATE 1 90 @!"},
       {"B0 T4 take late pos", "ROTATE 1 4 @0"},
       {"B0 T90 take S take late pos", "ROTATE 1 90 STOP 1 @0"},
+      // A lost link or a new configuration forgets what the box told and
+      // was told: no stale position, silence or turn carries over.
+      {"B10 pos lost pos B20 pos", "@10 @- @20"},
+      {"B0 T90 take late pos lost pos", "ROTATE 1 90 @! @-"},
+      {"B0 T90 take conf late pos", "ROTATE 1 90 @-"},
+      {"B10 T10 take conf B10 T10 take", "ROTATE 1 10 ROTATE 1 10"},
   };
   for (const auto& c : yaesu) EXPECT_EQ(Commands(4, c.first), c.second) << c.first;
   // A DCU-1 never reports: its position is the last bearing it was sent,
