@@ -369,22 +369,30 @@ print(json.dumps([height(loc) for loc in sys.argv[1:]]))`, ...candidates]).toStr
   await sent(2, locatorPaths.longPath);
   await until("the answer", async () => (await page.$eval("#aim-message", (n) => n.textContent)).includes(far + ", long path"));
   // A click on the map, away from every country, turns the chosen rotator that way.
-  const clear = [...Array(72).keys()].map((i) => i * 5).find((azimuth) => countries.every(([, , , , , a, km]) => {
-    const r = Math.min(km, 20004) / 20004 * 100;
-    return Math.hypot(r * Math.sin(a * Math.PI / 180) - 95 * Math.sin(azimuth * Math.PI / 180),
-      r * Math.cos(a * Math.PI / 180) - 95 * Math.cos(azimuth * Math.PI / 180)) > 6;
-  }));
+  // The map's point of a bearing and distance (the rim, 100, is the antipode).
+  const onMap = (azimuth, km) => [Math.min(km, 20004) / 20004 * 100 * Math.sin(azimuth * Math.PI / 180),
+    -Math.min(km, 20004) / 20004 * 100 * Math.cos(azimuth * Math.PI / 180)];
+  const apart = (a, b) => Math.hypot(a[0] - b[0], a[1] - b[1]);
+  const clear = [...Array(72).keys()].map((i) => i * 5).find((azimuth) =>
+    countries.every((c) => apart(onMap(c[5], c[6]), onMap(azimuth, 19004)) > 6));
   await page.select("#chosen", "1");
   const map = await (await page.$("#map")).boundingBox();
-  // A click on the map's point `r` (100: the antipode) towards `azimuth`.
-  const clickMap = (azimuth, r) => page.mouse.click(map.x + map.width * (120 + r * Math.sin(azimuth * Math.PI / 180)) / 240,
-    map.y + map.height * (120 - r * Math.cos(azimuth * Math.PI / 180)) / 240);
-  await clickMap(clear, 95);
+  const clickMap = (azimuth, km) => {
+    const [x, y] = onMap(azimuth, km);
+    return page.mouse.click(map.x + map.width * (120 + x) / 240, map.y + map.height * (120 + y) / 240);
+  };
+  await clickMap(clear, 19004);
   await sent(1, clear);
-  // A click on a country's point names it and turns there.
-  await clickMap(japan.shortPath, japan.km / 20004 * 100);
+  // A click on a country's point names it and turns there: Japan, and the country nearest the
+  // station (at the centre, beside the station's own dot) that no other country's point crowds.
+  await clickMap(japan.shortPath, japan.km);
   await until("Japan named", async () => (await found()).startsWith("Japan"));
   await sent(1, japan.shortPath);
+  const [home, , , , , homeAzimuth, homeKm] = countries.filter((c) => countries.every((other) =>
+    other === c || apart(onMap(c[5], c[6]), onMap(other[5], other[6])) > 1.5)).reduce((a, b) => (b[6] < a[6] ? b : a));
+  await clickMap(homeAzimuth, homeKm);
+  await until(home + " named", async () => (await found()).startsWith(home));
+  await sent(1, (await get("/api/bearing?to=" + encodeURIComponent(home))).shortPath);
 
   // Following the moon: the box turns to it, the card says so; a tracker's command ends it.
   const sky = await get("/api/sky");
