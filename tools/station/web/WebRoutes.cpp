@@ -43,6 +43,14 @@ bool ToNumber(const std::string& text, double& value) {
   return !text.empty() && *end == '\0' && std::isfinite(value) && std::fabs(value) < 1e6;
 }
 
+// The rotator a request names with rotator=NUMBER; false when it names none.
+bool ReadRotator(const HttpRequest& request, int& rotator) {
+  double id = 0;
+  if (!ToNumber(request.Param("rotator"), id) || id != std::floor(id)) return false;
+  rotator = static_cast<int>(id);
+  return true;
+}
+
 // Who a turn or stop comes from: zeva-ctl says so in its User-Agent; any
 // other client is a page (or a script using the page's API).
 std::string Source(const HttpRequest& request) {
@@ -157,26 +165,21 @@ void WebRoutes::Events(const HttpRequest&, const HttpReply& reply) const {
 void WebRoutes::Turn(const HttpRequest& request, const HttpReply& reply) const {
   WebRequest turn;
   turn.kind = WebRequest::Kind::Turn;
-  double id = 0;
-  if (!ToNumber(request.Param("rotator"), id) || id != std::floor(id) ||
-      !ToNumber(request.Param("bearing"), turn.azimuth)) {
+  if (!ReadRotator(request, turn.rotator) || !ToNumber(request.Param("bearing"), turn.azimuth)) {
     reply.Send(HttpResponse::Error(400, "give rotator=NUMBER and bearing=DEGREES"));
     return;
   }
-  turn.rotator = static_cast<int>(id);
   turn.source = Source(request);
   Submit(std::move(turn), reply);
 }
 
 void WebRoutes::Stop(const HttpRequest& request, const HttpReply& reply) const {
   WebRequest stop;
-  const std::string which = request.Param("rotator");
-  double id = 0;
-  if (which != "all" && (!ToNumber(which, id) || id != std::floor(id) || id == 0)) {
+  stop.rotator = 0;  // every rotator
+  if (request.Param("rotator") != "all" && (!ReadRotator(request, stop.rotator) || stop.rotator == 0)) {
     reply.Send(HttpResponse::Error(400, "give rotator=NUMBER or rotator=all"));
     return;
   }
-  stop.rotator = static_cast<int>(id);
   stop.source = Source(request);
   Submit(std::move(stop), reply);
 }
@@ -198,10 +201,8 @@ void WebRoutes::Countries(const HttpRequest&, const HttpReply& reply) const {
 void WebRoutes::Aim(const HttpRequest& request, const HttpReply& reply) const {
   WebRequest turn;
   turn.kind = WebRequest::Kind::Turn;
-  double id = 0;
   const std::string path = request.Param("path");
-  if (!ToNumber(request.Param("rotator"), id) || id != std::floor(id) ||
-      (path != "" && path != "short" && path != "long")) {
+  if (!ReadRotator(request, turn.rotator) || (path != "" && path != "short" && path != "long")) {
     reply.Send(HttpResponse::Error(400, "give rotator=NUMBER, to=PLACE and path=short or path=long"));
     return;
   }
@@ -210,7 +211,6 @@ void WebRoutes::Aim(const HttpRequest& request, const HttpReply& reply) const {
     reply.Send(HttpResponse::Error(404, reason));
     return;
   }
-  turn.rotator = static_cast<int>(id);
   turn.source = Source(request);
   Submit(std::move(turn), reply);
 }
@@ -218,14 +218,11 @@ void WebRoutes::Aim(const HttpRequest& request, const HttpReply& reply) const {
 void WebRoutes::Follow(const HttpRequest& request, const HttpReply& reply) const {
   WebRequest follow;
   follow.kind = WebRequest::Kind::Follow;
-  double id = 0;
   follow.body = request.Param("body");
-  if (!ToNumber(request.Param("rotator"), id) || id != std::floor(id) ||
-      (follow.body != "sun" && follow.body != "moon")) {
+  if (!ReadRotator(request, follow.rotator) || (follow.body != "sun" && follow.body != "moon")) {
     reply.Send(HttpResponse::Error(400, "give rotator=NUMBER and body=sun or body=moon"));
     return;
   }
-  follow.rotator = static_cast<int>(id);
   follow.source = Source(request);
   Submit(std::move(follow), reply);
 }
