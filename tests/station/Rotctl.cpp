@@ -10,8 +10,6 @@ namespace station_test {
 
 using namespace testing_support;
 
-int FreePortPair() { return FreePorts(2); }
-
 int FreePorts(int count) {
   std::random_device seed;
   std::mt19937 random(seed());

@@ -15,10 +15,9 @@ namespace station_test {
 std::string Ask(testing_support::TcpClient& client, const std::string& command, int lines,
                 int timeoutMs = 5000);
 
-// A loopback TCP port that nothing listens on now, with `port + 2` free too
-// (the station gives a second rotator the port two above the first).
-int FreePortPair();
-// The same for `count` ports two apart.
+// A loopback TCP port that nothing listens on now, with the `count - 1`
+// ports two apart above it free too (the station gives each further
+// rotator the port two above the one before); 0 when none is found.
 int FreePorts(int count);
 
 // Runs Debian's rotctl -m 2 against 127.0.0.1:port with `command`: "status:

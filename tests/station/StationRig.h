@@ -67,8 +67,16 @@ class StationRig : public ::testing::Test {
   }
   // Waits until the daemon has opened the box at `link` for the station.
   bool Created(const std::string& link) { return daemon.WaitForStdout("Status: " + link + " created", 10000); }
+  // Picks free loopback ports for the station: the rotctld ports of
+  // `rotators` rotators from `port` (one every two) and `http` above them.
+  void PickPorts(int rotators) {
+    port = FreePorts(rotators + 1);
+    http = port + 2 * rotators;
+    ASSERT_NE(port, 0) << "no free loopback ports for the station";
+  }
 
   std::string dir;
+  int port = 0, http = 0;
   testing_support::Daemon daemon;
   ChildProcess station;
 

@@ -43,9 +43,7 @@ class StationE2eTest : public StationRig {
  protected:
   void SetUp() override {
     StationRig::SetUp();
-    port = FreePortPair();
-    http = FreePortPair();
-    ASSERT_TRUE(port != 0 && http != 0 && http != port) << "no free loopback ports for the station";
+    ASSERT_NO_FATAL_FAILURE(PickPorts(2));
     yaesuPath = StartBox(yaesuBox, "yaesu", {"--model", "yaesu", "--speed", "30", "--log"});
     dcuPath = StartBox(dcuBox, "dcu", {"--model", "dcu1", "--speed", "30", "--log"});
     ASSERT_TRUE(!yaesuPath.empty() && !dcuPath.empty());
@@ -57,7 +55,6 @@ class StationE2eTest : public StationRig {
 
   std::string Rotctl(const std::vector<std::string>& command) { return station_test::Rotctl(port, command); }
 
-  int port = 0, http = 0;
   ChildProcess yaesuBox, dcuBox;
   std::string yaesuPath, dcuPath;
 };

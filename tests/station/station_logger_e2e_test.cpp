@@ -80,15 +80,15 @@ class LoggerE2eTest : public StationRig {
  protected:
   void SetUp() override {
     StationRig::SetUp();
-    rotctldPort = FreePortPair();
+    ASSERT_NO_FATAL_FAILURE(PickPorts(1));
     headingPort = headings.Bind();
     loggerPort = UdpPeer().Bind();  // a free port for the station's logger datagrams, closed before the box starts
     boxPath = StartBox(box, "box", {"--model", "yaesu", "--speed", "30", "--log"});
-    ASSERT_TRUE(rotctldPort != 0 && headingPort != 0 && loggerPort != 0 && !boxPath.empty());
+    ASSERT_TRUE(headingPort != 0 && loggerPort != 0 && !boxPath.empty());
   }
 
   void StartWithLogger(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> argv = {ZEVA_STATION_PATH, "--verbose", "--base-port", std::to_string(rotctldPort),
+    std::vector<std::string> argv = {ZEVA_STATION_PATH, "--verbose", "--base-port", std::to_string(port),
                                      "--rotator", "1:" + boxPath + ":yaesu:200", "--name", "1:Tri Band",
                                      "--offset", "1:10", "--n1mm", "127.0.0.1:" + std::to_string(loggerPort),
                                      "--n1mm-to", "127.0.0.1:" + std::to_string(headingPort)};
@@ -135,7 +135,7 @@ class LoggerE2eTest : public StationRig {
     return false;
   }
 
-  int rotctldPort = 0, headingPort = 0, loggerPort = 0;
+  int headingPort = 0, loggerPort = 0;
   UdpPeer logger, headings;
   ChildProcess box;
   std::string boxPath;
@@ -165,7 +165,7 @@ TEST_F(LoggerE2eTest, TurnsAndStopsWithHeadingsBackAsTheAntennaTurns) {
   EXPECT_GT(std::set<std::string>(seen.begin(), seen.end()).size(), 3u) << ::testing::PrintToString(seen);
   // The other fronts see the same true bearing.
   TcpClient rotctld;
-  ASSERT_TRUE(rotctld.Connect(rotctldPort));
+  ASSERT_TRUE(rotctld.Connect(port));
   EXPECT_EQ(Ask(rotctld, "p", 2), "170.00\n0.00\n");
   EXPECT_TRUE(station.WaitForStderr("rotator 1: commands from N1MM 127.0.0.1", 1000)) << station.Stderr();
 
@@ -212,7 +212,7 @@ TEST_F(LoggerE2eTest, APortTakenOrAnAddressNotFoundStopsTheStart) {
   };
   for (const auto& c : cases) {
     ChildProcess failing;
-    ASSERT_TRUE(failing.Start({ZEVA_STATION_PATH, "--base-port", std::to_string(rotctldPort), "--rotator",
+    ASSERT_TRUE(failing.Start({ZEVA_STATION_PATH, "--base-port", std::to_string(port), "--rotator",
                                "1:" + boxPath + ":yaesu:200", "--name", "1:Y", "--n1mm", c.first,
                                "--n1mm-allow", "10.0.0.0/8"}));
     EXPECT_EQ(failing.Wait(10000), 1) << c.first;

@@ -76,9 +76,7 @@ class StationWebTest : public StationRig {
  protected:
   void SetUp() override {
     StationRig::SetUp();
-    port = FreePortPair();
-    http = FreePortPair();
-    ASSERT_TRUE(port != 0 && http != 0 && http != port);
+    ASSERT_NO_FATAL_FAILURE(PickPorts(1));
     const std::string boxPath = StartBox(box, "box\xe9", {"--model", "yaesu", "--speed", "30"});
     ASSERT_FALSE(boxPath.empty());
     std::vector<std::string> argv = {ZEVA_STATION_PATH, "--base-port", std::to_string(port), "--http", "127.0.0.1:" + std::to_string(http),
@@ -90,7 +88,6 @@ class StationWebTest : public StationRig {
     ASSERT_TRUE(Created(boxPath)) << station.Stderr();
   }
 
-  int port = 0, http = 0;
   ChildProcess box;
 };
 

@@ -120,8 +120,8 @@ class CtlStationTest : public ::testing::Test {
     dir = dirTemplate;
     std::ofstream(dir + "/secret") << "open sesame\n";
     chmod((dir + "/secret").c_str(), 0600);
-    rotctlPort = station_test::FreePortPair();
-    do { httpPort = station_test::FreePortPair(); } while (httpPort == rotctlPort || httpPort == rotctlPort + 2);
+    rotctlPort = station_test::FreePorts(2);  // the rotator's rotctld port, the web port above it
+    httpPort = rotctlPort + 2;
     ASSERT_TRUE(daemon.Start()) << daemon.Stderr();
     ASSERT_TRUE(box.Start({ZEVA_BOXSIM_PATH, "-m", "yaesu", "-s", "60", "--link", dir + "/box"}) &&
                 !box.FirstStdoutLine(5000).empty());
