@@ -189,6 +189,7 @@ bool ReadSecret(const std::string& path, std::string& secret, std::string& error
   switch (file.outcome) {
     case Outcome::kRead: break;
     case Outcome::kCannotOpen:
+    case Outcome::kCannotRead:
       error = "cannot read the secret file " + path + ": " + strerror(file.error);
       return false;
     case Outcome::kEmptyLine:
