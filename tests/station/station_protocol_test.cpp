@@ -2,8 +2,10 @@
 // numbers, coalescing, repeats, not responding, DCU-1), its command line,
 // the page's JSON strings and event pieces, without process or socket; how
 // a rotctld session answers when the device goes, over a socket pair; and
-// how the daemon link times a batch, against a daemon played on loopback.
+// how the daemon link times a batch, against a daemon played on loopback;
+// an idle event stream's comment lines, from the page's server on loopback.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -28,7 +30,9 @@
 #include "rotctld/RotctlSession.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TcpClient.h"
 #include "web/HttpMessage.h"
+#include "web/HttpServer.h"
 #include "web/Json.h"
 
 namespace {
@@ -426,6 +430,49 @@ TEST(StreamEventTest, PiecesOfAnySizeMakeTheWholeEvent) {
     }
     EXPECT_EQ(got, whole) << "in pieces of " << piece;
   }
+}
+
+// An event stream with nothing new gets a comment line after each idle
+// period (so that a gone browser is noticed), and a new state at once.
+TEST(HttpServerTest, AStreamWithNothingNewGetsAnIdleCommentEachPeriod) {
+  WebBoard board;
+  ASSERT_TRUE(board.Open());
+  board.Publish("{\"n\":1}");
+  HttpServer server(board, [](const HttpRequest&, const HttpReply& reply) {
+    HttpResponse stream;
+    stream.events = true;
+    stream.contentType = "text/event-stream";
+    reply.Send(stream);
+  }, std::chrono::milliseconds(300));
+  // A port nothing uses now (the kernel's pick, let go again).
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_TRUE(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+  close(probe);
+  const int port = ntohs(address.sin_port);
+  std::string error;
+  ASSERT_TRUE(server.Open("127.0.0.1", port, 4, error)) << error;
+
+  testing_support::TcpClient client;
+  ASSERT_TRUE(client.Connect(port) && client.Send("GET /api/events HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  // True when a line holding `text` comes within 3 s (the idle period ten times over).
+  const auto comes = [&client](const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (client.ReadLineEndedBy('\n', 100).find(text) != std::string::npos) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(comes("data: {\"n\":1}"));
+  EXPECT_TRUE(comes(": idle"));
+  EXPECT_TRUE(comes(": idle"));
+  board.Publish("{\"n\":2}");
+  EXPECT_TRUE(comes("data: {\"n\":2}"));
+  server.Stop();
 }
 
 // Text from the command line in any encoding becomes a valid JSON string of

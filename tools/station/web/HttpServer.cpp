@@ -150,14 +150,18 @@ class HttpServer::Exchange : public HttpReply::Channel,
         event.json = json;
         first = false;
         seen = number;
-      } else if (now >= lastEvent + kStreamIdle) {
+      } else if (now >= lastEvent + server.streamIdle) {
         // Nothing new for a while: a comment, so that a gone browser is
         // noticed and proxies keep the connection.
         event.head = ": idle\n\n";
       } else {
-        idleAt = lastEvent + kStreamIdle;
-        if (server.waitingStreams.empty()) server.wakerCall.notify_one();
+        idleAt = lastEvent + server.streamIdle;
         server.waitingStreams.push_back(shared_from_this());
+        if (idleAt < server.wakeAt) {
+          server.wakeAt = idleAt;
+          server.sooner = true;
+          server.wakerCall.notify_one();
+        }
         MHD_suspend_connection(connection);
         return 0;
       }
@@ -278,8 +282,8 @@ struct HttpServer::Callbacks {
   }
 };
 
-HttpServer::HttpServer(WebBoard& board, Handler handler)
-    : board(board), handler(std::move(handler)) {}
+HttpServer::HttpServer(WebBoard& board, Handler handler, Clock::duration streamIdle)
+    : board(board), handler(std::move(handler)), streamIdle(streamIdle) {}
 
 HttpServer::~HttpServer() { Stop(); }
 
@@ -343,12 +347,14 @@ void HttpServer::RunWaker() {
   for (;;) {
     Clock::time_point due = Clock::time_point::max();
     for (const auto& stream : waitingStreams) due = std::min(due, stream->idleAt);
-    const auto called = [this] { return news || stopping; };
+    wakeAt = due;
+    const auto called = [this] { return news || stopping || sooner; };
     if (due == Clock::time_point::max()) {
       wakerCall.wait(lock, called);
     } else {
       wakerCall.wait_until(lock, due, called);
     }
+    sooner = false;
     std::vector<std::shared_ptr<Exchange>> resume;
     if (news || stopping) {
       resume.swap(waitingStreams);

@@ -17,8 +17,9 @@
 //
 // Event streams and answers that come later wait as suspended connections:
 // a thread of the server's own (the waker) resumes the streams when the
-// WebBoard publishes a new state, and every 15 s with a comment line so
-// that a gone browser is noticed; HttpReply::Send resumes a waiting answer.
+// WebBoard publishes a new state, and with a comment line after 15 s
+// without one (the stream's idle period), so that a gone browser is
+// noticed; HttpReply::Send resumes a waiting answer.
 //
 // Owned by WebFront. Open and Stop on the station's thread; the routes'
 // handler runs on the library's thread; HttpReply::Send on any thread.
@@ -48,7 +49,7 @@ class HttpServer {
   static constexpr unsigned kIdleSeconds = 30;
   static constexpr auto kStreamIdle = std::chrono::seconds(15);
 
-  HttpServer(WebBoard& board, Handler handler);
+  HttpServer(WebBoard& board, Handler handler, Clock::duration streamIdle = kStreamIdle);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -70,6 +71,7 @@ class HttpServer {
 
   WebBoard& board;
   const Handler handler;
+  const Clock::duration streamIdle;  // an event stream's idle comment comes after this
   MHD_Daemon* daemon = nullptr;
   std::thread waker;
 
@@ -77,6 +79,11 @@ class HttpServer {
   std::condition_variable wakerCall;
   bool stopping = false;  // guarded by mutex
   bool news = false;      // guarded by mutex: the board has a newer state
+  // Guarded by mutex: when the waker next looks for streams whose idle
+  // comment is due (max: only on news), and whether a stream that waits
+  // now needs it to look sooner.
+  Clock::time_point wakeAt = Clock::time_point::max();
+  bool sooner = false;
   // Streams suspended until news (or their idle comment is due), and
   // requests suspended until answered; guarded by mutex.
   std::vector<std::shared_ptr<Exchange>> waitingStreams;
