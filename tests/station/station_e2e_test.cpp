@@ -202,6 +202,29 @@ TEST_F(StationE2eTest, OutOfDescriptorsAClientWaitsWithoutSpinning) {
   EXPECT_EQ(Count(station.Stderr(), "cannot accept a rotctld client"), 1u) << station.Stderr();
 }
 
+// Under a low descriptor limit the page gets what the rotctld ports leave
+// (said at start): a crowd of page connections cannot lock a tracker out.
+TEST_F(StationE2eTest, ALowDescriptorLimitLeavesTrackersTheirShare) {
+  ASSERT_EQ(station.Stop(5000), 0);
+  ASSERT_TRUE(station.Start({"/bin/sh", "-c", "ulimit -n 200 && exec \"$0\" \"$@\"", ZEVA_STATION_PATH,
+                             "--http", "127.0.0.1:" + std::to_string(http), "--base-port", std::to_string(port),
+                             "--rotator", "1:" + yaesuPath + ":yaesu:200", "--rotator", "2:" + dcuPath + ":dcu1:0"},
+                            ChildProcess::Descriptors::kStdioOnly));
+  ASSERT_TRUE(station.WaitForStderr("rotator 2: configured", 10000)) << station.Stderr();
+  // 200, less 32 of its own and 33 for each rotator's port and clients.
+  EXPECT_NE(station.Stderr().find("leaves the web page 102 connections at once (1100 wanted"), std::string::npos)
+      << station.Stderr();
+  std::vector<std::unique_ptr<TcpClient>> pages(250);
+  for (auto& page : pages) {
+    page = std::make_unique<TcpClient>();
+    if (page->Connect(http, 1000)) page->Send("GET / HTTP/1.1\r\nHost: localhost\r\n");
+  }
+  TcpClient tracker;
+  ASSERT_TRUE(tracker.Connect(port));
+  EXPECT_EQ(Ask(tracker, "S", 1, 3000), "RPRT 0\n") << station.Stderr();
+  EXPECT_EQ(station.Stderr().find("cannot accept a rotctld client"), std::string::npos) << station.Stderr();
+}
+
 TEST_F(StationE2eTest, AFullPortClosesItsLongestIdleClient) {
   TcpClient idlest;
   ASSERT_TRUE(idlest.Connect(port));
