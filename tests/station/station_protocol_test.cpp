@@ -178,7 +178,7 @@ TEST(StationRotatorTest, TargetsInTheRangeGoAsTheyAreThroughTheBoxsNumbers) {
   } calibrated[] = {
       {0, 360, 10, "T55 tgt take B45 pos T5 take tgt B355 pos T365 take B350 pos",
        ">55 ROTATE 1 45 @55 ROTATE 1 355 >5 @5 - @360"},
-      {0, 360, -10, "B5 pos T0 take T355 take", "@355 ROTATE 1 10 ROTATE 1 5"},
+      {0, 360, -10, "B5 pos T0 take T355 take B10 pos", "@355 ROTATE 1 10 ROTATE 1 5 @0"},
       {0, 450, 10, "B420 pos T80 take B10 T80 take", "@430 ROTATE 1 430 ROTATE 1 70"},
       {-180, 180, 90, "B135 pos T0 take", "@-135 ROTATE 1 270"},
   };
@@ -238,6 +238,9 @@ TEST(StationOptionsTest, RotatorsGetPortsTwoApartRangesNamesAndOffsets) {
   }
   EXPECT_EQ(got, byPath + " 14533:4:0..360::-12 /dev/b 14537:5:0..450:Tri Band:180 /dev/c 14535:1:-180..180::0 "
                           "/dev/d 14539:12:0..360::0 ");
+  StationOptions top;  // up to the last port there is
+  ASSERT_TRUE(ParseArgs({"--base-port", "65533", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"}, top, error));
+  EXPECT_EQ(top.rotators.at(1).listenPort, 65535);
   const LoggerSetup& logger = options.logger;
   EXPECT_EQ(logger.address + ":" + std::to_string(logger.port) + " " + logger.allowed.at(0) + " " +
                 logger.headingsTo.at(0).host + ":" + std::to_string(logger.headingsTo[0].port) + " " +
@@ -271,6 +274,7 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
         {"-r", "1:/dev/ttyUSB0:yaesu:1000:0..800"},                    // range
         {"-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/a:yaesu:1000"},    // same device
         {"-r", "1:/dev/a:yaesu:1000:5000", "-r", "2:/dev/b:spid:500:5000"},    // same port
+        {"--base-port", "65535", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"},  // no port left
         {"--name", "1:Tri Band", "--name", "2:tri  band", "-r", "1:/dev/a:yaesu:1000", "-r", "2:/dev/b:yaesu:1000"}}},
       {{"-r", "1:/dev/a:yaesu:1000"},
        {{"--http", "0.0.0.0:8080"}, {"--http", "80a"},                // off loopback with no secret; the port
