@@ -304,8 +304,9 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
 
 // The daemon carries out commands one after another: a batch sent behind a
 // slow one (a write to a device that takes no bytes) waits for it, and only
-// the time the daemon then spent on it counts against its rotator. A
-// connection reset is logged as one. The daemon is played here, on loopback.
+// the time the daemon then spent on it counts against its rotator. The
+// daemon's version is logged once, a connection reset as one. The daemon is
+// played here, on loopback.
 TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToItAndAResetIsSaidSo) {
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -379,6 +380,7 @@ TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToItAndAResetIsSaidSo) {
   EXPECT_NE(log.Err().find("lost the daemon at 127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
                            " (Connection reset by peer)"),
             std::string::npos) << log.Err();
+  EXPECT_EQ(testing_support::Count(log.Err(), "the daemon is ZEVA Rotator 9\n"), 1u) << log.Err();
 }
 
 // A turn waits until it has been handed to the daemon; when the rotator's
