@@ -280,6 +280,7 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
        {{"--http", "0.0.0.0:8080"}, {"--http", "80a"},                // off loopback with no secret; the port
         {"--preset", "EU:45"}, {"--http", "8080", "--preset", "EU"},  // a preset with no page; no azimuth
         {"--http", "8080", "--preset", "E\x01U:45"}, {"--http", "8080", "--preset", "E\x7fU:45"},  // control
+        {"--http", "8080", "--preset", std::string(25, 'x') + ":45"},  // a name over 24 characters
         {"--name", "3:Yagi"}, {"--name", "1:Yagi", "--name", "1:Quad"},  // no such rotator; named twice
         // '@' (the heading datagrams' separator), blank, a control character, no name
         {"--name", "1:a@b"}, {"--name", "1: "}, {"--name", "1:a\tb"}, {"--name", "1"},
