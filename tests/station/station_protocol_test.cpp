@@ -303,20 +303,32 @@ TEST(StationOptionsTest, MistakesAreUsageErrors) {
   }
 }
 
+// A TCP socket bound to a loopback port of the kernel's choice, given in
+// `port`; -1 when there is none.
+int BindLoopback(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
 // The daemon carries out commands one after another: a batch sent behind a
 // slow one (a write to a device that takes no bytes) waits for it, and only
 // the time the daemon then spent on it counts against its rotator. The
 // daemon's version is logged once, a connection reset as one. The daemon is
 // played here, on loopback.
 TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToItAndAResetIsSaidSo) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_TRUE(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-              listen(listener, 4) == 0 &&
-              getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+  int port = 0;
+  const int listener = BindLoopback(port);
+  ASSERT_TRUE(listener >= 0 && listen(listener, 4) == 0);
   std::atomic<bool> answered{false};
   std::thread daemon([listener, &answered] {
     std::string heard;
@@ -354,7 +366,7 @@ TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToItAndAResetIsSaidSo) {
   bool lost = false;
   callbacks.lost = [&](bool) { lost = true; };
   testing_support::LogCapture log;
-  DaemonLink link("127.0.0.1", ntohs(address.sin_port), callbacks);
+  DaemonLink link("127.0.0.1", port, callbacks);
   auto run = [&](const std::function<bool()>& until) {
     for (auto end = DaemonLink::Clock::now() + std::chrono::seconds(20); !until() && DaemonLink::Clock::now() < end;) {
       PollSet set;
@@ -378,7 +390,7 @@ TEST(DaemonLinkTest, ABatchIsTimedFromWhenTheDaemonGotToItAndAResetIsSaidSo) {
   ASSERT_EQ(took.size(), 2u);
   EXPECT_GE(took[0], 0.9);
   EXPECT_LT(took[1], 0.5);
-  EXPECT_NE(log.Err().find("lost the daemon at 127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+  EXPECT_NE(log.Err().find("lost the daemon at 127.0.0.1:" + std::to_string(port) +
                            " (Connection reset by peer)"),
             std::string::npos) << log.Err();
   EXPECT_EQ(testing_support::Count(log.Err(), "the daemon is ZEVA Rotator 9\n"), 1u) << log.Err();
@@ -451,16 +463,10 @@ TEST(HttpServerTest, AStreamWithNothingNewGetsAnIdleCommentEachPeriod) {
     stream.contentType = "text/event-stream";
     reply.Send(stream);
   }, std::chrono::milliseconds(300));
-  // A port nothing uses now (the kernel's pick, let go again).
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_TRUE(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-              getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+  int port = 0;  // one nothing uses now: the kernel's pick, let go again
+  const int probe = BindLoopback(port);
+  ASSERT_GE(probe, 0);
   close(probe);
-  const int port = ntohs(address.sin_port);
   std::string error;
   ASSERT_TRUE(server.Open("127.0.0.1", port, 4, error)) << error;
 
